@@ -17,17 +17,22 @@ else()
   set(ORV_GTEST_MAIN GTest::gtest_main)
 endif()
 
+# Test executables and the test modules they load share one folder, so that a module
+# looked for "beside the plug-in" (the executable, in tests) is found there.
+set(ORV_TEST_BIN_DIR ${CMAKE_BINARY_DIR}/testbin)
+
 # orv_add_test(name SOURCES a.cpp ... LIBS lib ... [NO_MAIN] [LABELS l ...])
 # Cross builds run the executable through the emulator (Wine) that the toolchain names.
 function(orv_add_test name)
   cmake_parse_arguments(T "NO_MAIN" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   orv_target_defaults(${name})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${ORV_TEST_BIN_DIR})
   target_link_libraries(${name} PRIVATE ${T_LIBS} ${ORV_GTEST_LIBS} Threads::Threads)
   if(NOT T_NO_MAIN)
     target_link_libraries(${name} PRIVATE ${ORV_GTEST_MAIN})
   endif()
-  add_test(NAME ${name} COMMAND ${name})
+  add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${ORV_TEST_BIN_DIR})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
   if(T_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
