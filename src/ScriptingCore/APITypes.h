@@ -1,0 +1,36 @@
+#pragma once
+// Forward declarations and handle types shared by the whole framework.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace FB {
+
+class variant;
+class JSAPI;
+class JSAPIAuto;
+class JSObject;
+class JSFunction;
+class BrowserHost;
+
+using VariantList = std::vector<variant>;
+using VariantMap = std::map<std::string, variant>;
+
+using JSAPIPtr = std::shared_ptr<JSAPI>;
+using JSAPIWeakPtr = std::weak_ptr<JSAPI>;
+using JSObjectPtr = std::shared_ptr<JSObject>;
+using JSFunctionPtr = std::shared_ptr<JSFunction>;
+using BrowserHostPtr = std::shared_ptr<BrowserHost>;
+using BrowserHostWeakPtr = std::weak_ptr<BrowserHost>;
+
+using JSObjectList = std::vector<JSObjectPtr>;
+
+// Member visibility level; larger is more privileged.
+using SecurityZone = std::int32_t;
+enum SecurityZones : SecurityZone { SecurityScope_Public = 0, SecurityScope_Protected = 2,
+                                    SecurityScope_Private = 4, SecurityScope_Local = 6 };
+
+} // namespace FB
