@@ -1,0 +1,92 @@
+#pragma once
+// convert_cast: the converting read of a variant. The rules for each target live in
+// variant_conversions.cpp; object targets need the JSAPI classes complete where they are
+// used (include JSObject.h before calling convert_cast for a handle or a container).
+
+#include "variant.h"
+
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <typeinfo>
+
+namespace FB {
+namespace variant_detail {
+
+// Targets without rules of their own: the held value when it is exactly that type.
+template <typename T>
+struct converter {
+    static T convert(const variant& v) { return v.cast<T>(); }
+};
+
+template <>
+struct converter<variant> {
+    static variant convert(const variant& v) { return v; }
+};
+
+// The program's integer target: a 32-bit signed value in a long.
+template <>
+struct converter<long> {
+    static long convert(const variant& v);
+};
+
+template <>
+struct converter<bool> {
+    static bool convert(const variant& v);
+};
+
+template <>
+struct converter<std::string> {
+    static std::string convert(const variant& v);
+};
+
+template <>
+struct converter<std::wstring> {
+    static std::wstring convert(const variant& v);
+};
+
+template <>
+struct converter<VariantList> {
+    static VariantList convert(const variant& v);
+};
+
+template <>
+struct converter<VariantMap> {
+    static VariantMap convert(const variant& v);
+};
+
+template <>
+struct converter<JSObjectList> {
+    static JSObjectList convert(const variant& v);
+};
+
+// The object a variant refers to: a JSObjectPtr, a locked JSAPIWeakPtr, or a JSAPIPtr.
+// Empty and null give a null handle; any other held type raises bad_variant_cast.
+JSAPIPtr heldObject(const variant& v);
+// The plug-in object a browser-side JSObject wraps; null for anything else.
+JSAPIPtr wrappedPluginObject(const JSAPIPtr& object);
+
+template <typename T>
+struct converter<std::shared_ptr<T>> {
+    static std::shared_ptr<T> convert(const variant& v) {
+        if constexpr (!std::is_base_of<JSAPI, T>::value) {
+            return v.cast<std::shared_ptr<T>>();
+        } else {
+            if (v.is_of_type<std::shared_ptr<T>>())
+                return v.cast<std::shared_ptr<T>>();
+            JSAPIPtr held = heldObject(v);
+            if (!held)
+                return nullptr;
+            // The innermost plug-in object wins over the browser object that wraps it.
+            if (JSAPIPtr inner = wrappedPluginObject(held))
+                if (auto wanted = std::dynamic_pointer_cast<T>(inner))
+                    return wanted;
+            if (auto wanted = std::dynamic_pointer_cast<T>(held))
+                return wanted;
+            throw bad_variant_cast(v.get_type(), typeid(std::shared_ptr<T>));
+        }
+    }
+};
+
+} // namespace variant_detail
+} // namespace FB
