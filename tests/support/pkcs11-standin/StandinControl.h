@@ -47,8 +47,8 @@ const char* standin_target(void);
  * return `rv` without forwarding it; nth = 0 makes every later call of it fail. Several
  * faults may be configured; each fires once (or always, for nth = 0). The failing call is
  * recorded with that rv and forwarded = 0.
- * "C_GetFunctionList" may fail too: any rv is returned with the list pointer left NULL,
- * and rv = 0 (CKR_OK) means "succeed but give no list". */
+ * "C_GetFunctionList" may fail too: a non-zero rv is returned without touching the
+ * caller's pointer, and rv = 0 (CKR_OK) means "succeed but give no list" (pointer NULL). */
 void standin_fail(const char* function, unsigned nth, unsigned long rv);
 
 /* Makes the module behave as if the value named by `what` (STANDIN_SLOT_COUNT, ...) had
@@ -99,7 +99,8 @@ int standin_call_forwarded(size_t call);
  *   C_Login                     session, userType, pinLength, pinNull (bytes: "pin")
  *   C_FindObjectsInit           session (template: "template")
  *   C_FindObjects               session, maxCount, countOut
- *   C_GetAttributeValue         session, object (template: "template", values not kept)
+ *   C_GetAttributeValue         session, object, valuesNull (1 when every pValue was NULL)
+ *                               (template: "template", values not kept)
  *   C_SignInit                  session, mechanism, key (bytes: "parameter")
  *   C_Sign                      session, dataLength, signatureNull, signatureLength (in),
  *                               signatureLengthOut (bytes: "data")
