@@ -28,6 +28,24 @@ using BrowserHostWeakPtr = std::weak_ptr<BrowserHost>;
 
 using JSObjectList = std::vector<JSObjectPtr>;
 
+class BrowserStream;
+class BrowserStreamManager;
+class PluginEventSink;
+using BrowserStreamPtr = std::shared_ptr<BrowserStream>;
+using BrowserStreamManagerPtr = std::shared_ptr<BrowserStreamManager>;
+using PluginEventSinkPtr = std::shared_ptr<PluginEventSink>;
+
+namespace DOM {
+class Node;
+class Element;
+class Document;
+class Window;
+using NodePtr = std::shared_ptr<Node>;
+using ElementPtr = std::shared_ptr<Element>;
+using DocumentPtr = std::shared_ptr<Document>;
+using WindowPtr = std::shared_ptr<Window>;
+} // namespace DOM
+
 // Member visibility level; larger is more privileged.
 using SecurityZone = std::int32_t;
 enum SecurityZones : SecurityZone { SecurityScope_Public = 0, SecurityScope_Protected = 2,
