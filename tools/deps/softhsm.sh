@@ -4,7 +4,7 @@
 # rebuilt only when missing. Quiet: one line per step, a tool's output only on failure.
 #
 #   ORVANTA_SOFTHSM_PREFIX  install prefix (default /var/cache/orvanta/softhsm-2.6.1-gost);
-#                           cmake/SoftHsm.cmake names the same default.
+#                           tests/support/token/CMakeLists.txt names the same default.
 set -euo pipefail
 
 version=2.6.1
