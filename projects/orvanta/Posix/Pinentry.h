@@ -1,0 +1,48 @@
+#pragma once
+// A conversation with a pinentry program over its Assuan protocol: the built-in PIN entry and
+// the error box on Linux. The program is the one named by ORVANTA_PINENTRY, else "pinentry"
+// on PATH.
+
+#include <cstddef>
+#include <string>
+#include <sys/types.h>
+
+namespace orv {
+
+class PinentryConversation {
+public:
+    enum class Reply { Ok, Error, Broken };
+
+    PinentryConversation() = default;
+    ~PinentryConversation();
+    PinentryConversation(const PinentryConversation&) = delete;
+    PinentryConversation& operator=(const PinentryConversation&) = delete;
+
+    // Starts the program and reads its greeting; tells it the terminal when there is one.
+    bool start();
+
+    // Sends "<verb> <argument>" with the argument escaped (and cut so the line stays within
+    // the protocol's 1000 bytes) and reads up to the closing OK or ERR. The bytes of "D"
+    // lines are decoded into `data` (at most `room` bytes; the rest is dropped) and their
+    // count stored in *dataLength.
+    Reply command(const char* verb, const std::string& argument = std::string(),
+                  char* data = nullptr, std::size_t room = 0, std::size_t* dataLength = nullptr);
+
+    // The program named by the environment, or the default.
+    static std::string program();
+
+private:
+    bool sendLine(const std::string& line);
+    // The next line, without its newline, in line_ (kept there until the next call).
+    bool readLine(std::size_t& length);
+    void finish();
+
+    int socket_ = -1;
+    pid_t child_ = -1;
+    // Received bytes may hold the PIN: fixed storage, wiped when done.
+    char received_[2048] = {};
+    std::size_t have_ = 0;
+    char line_[1024] = {};
+};
+
+} // namespace orv

@@ -1,0 +1,71 @@
+#include "pin/PinEntry.h"
+
+#include "ModuleNames.h"
+#include "PlatformModule.h"
+#include "logging.h"
+
+#include <cstring>
+
+namespace orv {
+
+char pinText[kPinTextSize] = {};
+std::int32_t pinLength = 0;
+
+const char* const kPinCaption = "Ввод пин-кода";
+const char* const kPinLabel = "Введите пин-код";
+const char* const kPinOkText = "OK";
+const char* const kPinCancelText = "Отмена";
+
+void secureWipe(void* data, std::size_t size) {
+    volatile unsigned char* p = static_cast<volatile unsigned char*>(data);
+    while (size--)
+        *p++ = 0;
+}
+
+namespace {
+
+void wipePinBuffer() {
+    secureWipe(pinText, sizeof pinText);
+    pinLength = 0;
+}
+
+} // namespace
+
+int askPin(unsigned char* buffer, std::int32_t* length) {
+    if (!buffer || !length)
+        return 0;
+
+    // The companion is looked for on every request and never freed: it may keep windows or
+    // threads of its own alive.
+    ModuleHandle companion = loadModule(moduleFileName("olvgui"));
+    if (companion) {
+        auto show = reinterpret_cast<ShowPinCodeWindowFn>(
+            moduleSymbol(companion, "ShowPinCodeWindow"));
+        if (!show) {
+            // An installed companion without the export means cancel: the product ships the
+            // companion instead of the built-in entry, so that one is not offered.
+            FBLOG_WARN("PinEntry", "olvgui has no ShowPinCodeWindow");
+            return 0;
+        }
+        if (show(pinText, &pinLength) == 0) {
+            wipePinBuffer();
+            return 0;
+        }
+    } else if (!showBuiltInPinEntry()) {
+        wipePinBuffer();
+        return 0;
+    }
+
+    // The companion promises 0..32 bytes; a length outside that cannot be copied safely.
+    if (pinLength < 0 || pinLength > static_cast<std::int32_t>(kPinTextSize)) {
+        FBLOG_WARN("PinEntry", "PIN length out of range: " << pinLength);
+        wipePinBuffer();
+        return 0;
+    }
+    std::memcpy(buffer, pinText, static_cast<std::size_t>(pinLength));
+    *length = pinLength;
+    wipePinBuffer();
+    return 1;
+}
+
+} // namespace orv
