@@ -1,0 +1,75 @@
+#include "GostCurves.h"
+
+namespace orv { namespace gost {
+
+namespace {
+
+constexpr std::uint8_t hexDigit(char c) {
+    return static_cast<std::uint8_t>(c >= '0' && c <= '9'   ? c - '0'
+                                     : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                            : c - 'a' + 10);
+}
+
+// The RFCs print big-endian hex; the records hold little-endian bytes.
+constexpr GostCurveValue value(const char (&hex)[65]) {
+    GostCurveValue v{};
+    for (int i = 0; i < 32; ++i)
+        v.bytes[31 - i] = static_cast<std::uint8_t>(hexDigit(hex[2 * i]) << 4 | hexDigit(hex[2 * i + 1]));
+    v.length = 1;
+    for (int i = 31; i > 0; --i)
+        if (v.bytes[i] != 0) {
+            v.length = static_cast<std::uint32_t>(i + 1);
+            break;
+        }
+    return v;
+}
+
+} // namespace
+
+constexpr GostCurveParams gostCurveT = {
+    value("0000000000000000000000000000000000000000000000000000000000000007"),
+    value("5FBFF498AA938CE739B8E022FBAFEF40563F6E6A3472FC2A514C0CE9DAE23B7E"),
+    value("8000000000000000000000000000000000000000000000000000000000000431"),
+    value("8000000000000000000000000000000150FE8A1892976154C59CFC193ACCF5B3"),
+    value("0000000000000000000000000000000000000000000000000000000000000002"),
+    value("08E2A8A0E65147D4BD6316030E16D19C85C97F0A9CA267122B96ABBCEA7E8FC8"),
+};
+
+constexpr GostCurveParams gostCurveA = {
+    value("FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFD94"),
+    value("00000000000000000000000000000000000000000000000000000000000000A6"),
+    value("FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFD97"),
+    value("FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF6C611070995AD10045841B09B761B893"),
+    value("0000000000000000000000000000000000000000000000000000000000000001"),
+    value("8D91E471E0989CDA27DF505A453F2B7635294F2DDF23E3B122ACC99C9E9F1E14"),
+};
+
+constexpr GostCurveParams gostCurveB = {
+    value("8000000000000000000000000000000000000000000000000000000000000C96"),
+    value("3E1AF419A269A5F866A7D3C25C3DF80AE979259373FF2B182F49D4CE7E1BBC8B"),
+    value("8000000000000000000000000000000000000000000000000000000000000C99"),
+    value("800000000000000000000000000000015F700CFFF1A624E5E497161BCC8A198F"),
+    value("0000000000000000000000000000000000000000000000000000000000000001"),
+    value("3FA8124359F96680B83D1C3EB2C070E5C545C9858D03ECFB744BF8D717717EFC"),
+};
+
+constexpr GostCurveParams gostCurveC = {
+    value("9B9F605F5A858107AB1EC85E6B41C8AACF846E86789051D37998F7B9022D7598"),
+    value("000000000000000000000000000000000000000000000000000000000000805A"),
+    value("9B9F605F5A858107AB1EC85E6B41C8AACF846E86789051D37998F7B9022D759B"),
+    value("9B9F605F5A858107AB1EC85E6B41C8AA582CA3511EDDFB74F02F3A6598980BB9"),
+    value("0000000000000000000000000000000000000000000000000000000000000000"),
+    value("41ECE55743711A8C3CBF3783CD08C0EE4D4DC440D4641A8F366E550DFDB3BB67"),
+};
+
+const GostCurveParams* gostCurveForLetter(char letter) {
+    switch (letter) {
+    case 'T': return &gostCurveT;
+    case 'A': return &gostCurveA;
+    case 'B': return &gostCurveB;
+    case 'C': return &gostCurveC;
+    default: return nullptr;
+    }
+}
+
+}} // namespace orv::gost

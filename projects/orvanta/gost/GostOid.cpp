@@ -1,0 +1,40 @@
+#include "GostSign.h"
+
+#include <cstddef>
+
+namespace orv {
+
+namespace {
+
+struct OidRow {
+    std::uint8_t der[9];
+    char letter;
+};
+
+// The key-exchange sets share the curves RFC 4357 gives them: XchA is CryptoPro-A,
+// XchB is CryptoPro-C.
+const OidRow kOidTable[] = {
+    {{0x06, 0x07, 0x2A, 0x85, 0x03, 0x02, 0x02, 0x23, 0x00}, 'T'},
+    {{0x06, 0x07, 0x2A, 0x85, 0x03, 0x02, 0x02, 0x23, 0x01}, 'A'},
+    {{0x06, 0x07, 0x2A, 0x85, 0x03, 0x02, 0x02, 0x23, 0x02}, 'B'},
+    {{0x06, 0x07, 0x2A, 0x85, 0x03, 0x02, 0x02, 0x23, 0x03}, 'C'},
+    {{0x06, 0x07, 0x2A, 0x85, 0x03, 0x02, 0x02, 0x24, 0x00}, 'A'},
+    {{0x06, 0x07, 0x2A, 0x85, 0x03, 0x02, 0x02, 0x24, 0x01}, 'C'},
+};
+
+} // namespace
+
+char gostParamSetFromOid(const std::uint8_t* oid, std::uint32_t oidLen) {
+    if (oid == nullptr || oidLen != 9)
+        return 0;
+    for (const OidRow& row : kOidTable) {
+        std::size_t i = 0;
+        while (i < 9 && row.der[i] == oid[i])
+            ++i;
+        if (i == 9)
+            return row.letter;
+    }
+    return 0;
+}
+
+} // namespace orv

@@ -1,0 +1,137 @@
+#pragma once
+// Multi-word numbers of the engine. Field elements and coordinates are four 64-bit limbs,
+// least significant first; the reductions modulo q and the long division work on 32-bit
+// words (eight per 256-bit number), the size their quotient digits are estimated in.
+// Bytes outside are little-endian 32-byte strings.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace orv { namespace gost {
+
+constexpr std::size_t kLimbs = 4;   // 64-bit limbs of a 256-bit value
+constexpr std::size_t kWords = 8;   // 32-bit words of a 256-bit value
+constexpr std::size_t kBytes = 32;
+
+using Fe = std::uint64_t[kLimbs];
+
+// Full 64x64 -> 128-bit product.
+#if defined(__SIZEOF_INT128__)
+inline void mulWide(std::uint64_t a, std::uint64_t b, std::uint64_t& lo, std::uint64_t& hi) {
+    const unsigned __int128 t = static_cast<unsigned __int128>(a) * b;
+    lo = static_cast<std::uint64_t>(t);
+    hi = static_cast<std::uint64_t>(t >> 64);
+}
+#else
+inline void mulWide(std::uint64_t a, std::uint64_t b, std::uint64_t& lo, std::uint64_t& hi) {
+    const std::uint64_t a0 = a & 0xFFFFFFFFu, a1 = a >> 32, b0 = b & 0xFFFFFFFFu, b1 = b >> 32;
+    const std::uint64_t p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0, p11 = a1 * b1;
+    // middle < 3 * 2^32: the three 32-bit pieces cannot overflow 64 bits
+    const std::uint64_t middle = (p00 >> 32) + (p01 & 0xFFFFFFFFu) + (p10 & 0xFFFFFFFFu);
+    lo = (middle << 32) | (p00 & 0xFFFFFFFFu);
+    hi = p11 + (p01 >> 32) + (p10 >> 32) + (middle >> 32);
+}
+#endif
+
+// (c2:c1:c0) += a * b. c2 only counts carries, so it never overflows for the few dozen
+// products of one column.
+inline void mulAcc(std::uint64_t a, std::uint64_t b, std::uint64_t& c0, std::uint64_t& c1,
+                   std::uint64_t& c2) {
+    std::uint64_t lo, hi;
+    mulWide(a, b, lo, hi);
+    c0 += lo;
+    hi += (c0 < lo);  // hi <= 2^64 - 2, so this cannot wrap
+    c1 += hi;
+    c2 += (c1 < hi);
+}
+
+// out = a + b over n limbs; returns the carry.
+inline std::uint64_t addLimbs(std::uint64_t* out, const std::uint64_t* a, const std::uint64_t* b,
+                              std::size_t n) {
+    std::uint64_t carry = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t s = a[i] + carry;
+        const std::uint64_t c1 = (s < carry);
+        out[i] = s + b[i];
+        carry = c1 | (out[i] < s);
+    }
+    return carry;
+}
+
+// out = a - b over n limbs; returns the borrow.
+inline std::uint64_t subLimbs(std::uint64_t* out, const std::uint64_t* a, const std::uint64_t* b,
+                              std::size_t n) {
+    std::uint64_t borrow = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t d = a[i] - b[i];
+        const std::uint64_t b1 = (a[i] < b[i]);
+        out[i] = d - borrow;
+        borrow = b1 | (d < borrow);
+    }
+    return borrow;
+}
+
+inline bool isZeroLimbs(const std::uint64_t* a, std::size_t n) {
+    std::uint64_t acc = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        acc |= a[i];
+    return acc == 0;
+}
+
+inline void copyLimbs(std::uint64_t* out, const std::uint64_t* a, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = a[i];
+}
+
+inline void zeroLimbs(std::uint64_t* out, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = 0;
+}
+
+// Conversions between the representations; n counts the narrower units.
+inline void limbsFromBytes(std::uint64_t* out, const std::uint8_t* in, std::size_t nBytes) {
+    for (std::size_t i = 0; i < nBytes / 8; ++i) {
+        std::uint64_t v = 0;
+        for (std::size_t j = 0; j < 8; ++j)
+            v |= static_cast<std::uint64_t>(in[8 * i + j]) << (8 * j);
+        out[i] = v;
+    }
+}
+
+inline void wordsFromBytes(std::uint32_t* out, const std::uint8_t* in, std::size_t nBytes) {
+    for (std::size_t i = 0; i < nBytes / 4; ++i)
+        out[i] = static_cast<std::uint32_t>(in[4 * i]) | static_cast<std::uint32_t>(in[4 * i + 1]) << 8 |
+                 static_cast<std::uint32_t>(in[4 * i + 2]) << 16 |
+                 static_cast<std::uint32_t>(in[4 * i + 3]) << 24;
+}
+
+inline void bytesFromWords(std::uint8_t* out, const std::uint32_t* in, std::size_t nWords) {
+    for (std::size_t i = 0; i < nWords; ++i)
+        for (std::size_t j = 0; j < 4; ++j)
+            out[4 * i + j] = static_cast<std::uint8_t>(in[i] >> (8 * j));
+}
+
+inline void wordsFromLimbs(std::uint32_t* out, const std::uint64_t* in, std::size_t nLimbs) {
+    for (std::size_t i = 0; i < nLimbs; ++i) {
+        out[2 * i] = static_cast<std::uint32_t>(in[i]);
+        out[2 * i + 1] = static_cast<std::uint32_t>(in[i] >> 32);
+    }
+}
+
+inline void limbsFromWords(std::uint64_t* out, const std::uint32_t* in, std::size_t nLimbs) {
+    for (std::size_t i = 0; i < nLimbs; ++i)
+        out[i] = static_cast<std::uint64_t>(in[2 * i]) | static_cast<std::uint64_t>(in[2 * i + 1]) << 32;
+}
+
+}} // namespace orv::gost
+
+namespace orv { namespace gost {
+
+// Overwrites secrets; volatile so the stores are not optimised away.
+inline void wipeBytes(void* p, std::size_t n) {
+    volatile std::uint8_t* b = static_cast<volatile std::uint8_t*>(p);
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = 0;
+}
+
+}} // namespace orv::gost

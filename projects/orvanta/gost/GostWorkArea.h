@@ -1,0 +1,56 @@
+#pragma once
+// The engine's one static work area. Every signature clears it at its start and leaves
+// its intermediate values behind; only the letter of the selected set survives a call.
+
+#include "GostWords.h"
+
+namespace orv { namespace gost {
+
+// Homogeneous projective point (X : Y : Z) = affine (X/Z, Y/Z).
+struct GostPoint {
+    Fe X, Y, Z;
+};
+
+struct GostWorkArea {
+    // ---- cleared at the start of every signature ----
+    Fe p;                    // field modulus
+    Fe a;                    // curve coefficient
+    std::uint32_t p32[kWords];  // p and q as 32-bit words for the long division
+    std::uint32_t q32[kWords];
+    std::uint64_t aIsMinus3; // all-ones when a = p - 3 (CryptoPro A, B, C): cheaper doubling
+
+    GostPoint base;          // P, with Z = 1
+    GostPoint Q;             // 2^i * P while the scalar's bits are walked
+    GostPoint R;             // the accumulator
+    GostPoint sum;           // R + Q before it is kept or dropped
+    GostPoint addend;        // R, or P while R is unset
+    GostPoint dummy;         // result slots of the discarded additions
+    std::uint64_t rSet;      // all-ones once R holds a point
+    std::uint64_t infinity;  // all-ones while R fell back to the point at infinity
+
+    // point addition
+    Fe u1, u2, v1, v2, u, v, w, uu, vv, vvv, vv2, bigA, t1, t2;
+    // point doubling
+    Fe dw, ds, dss, dsss, dR, dRR, dB, dh, dt1, dt2;
+    // affine conversion
+    Fe zInv;
+    std::uint64_t wide[2 * kLimbs];  // full product before reduction
+
+    // signature values modulo q (32-bit words)
+    std::uint32_t e[kWords], k[kWords], r[kWords], s[kWords];
+    std::uint32_t sum68[2 * kWords + 1];  // r*d + k*e
+    std::uint32_t prod[2 * kWords];
+
+    // ---- kept between signatures ----
+    char letter;  // selected parameter set; decides the reduction modulo p
+};
+
+extern GostWorkArea gostWork;
+
+// Clears what a signature clears at its start.
+void gostClearWorkArea();
+
+// Back to the state at load time (everything zero, letter 'A'); for tests.
+void gostResetWorkArea();
+
+}} // namespace orv::gost
