@@ -1,0 +1,26 @@
+// companion-noexport: installed, found by the plug-in's bare-name load, without the export.
+
+#include "CompanionDouble.h"
+#include "ModuleNames.h"
+#include "PlatformModule.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace {
+
+using orv::test::CompanionDouble;
+using orv::test::CompanionKind;
+
+TEST(CompanionWithoutExport, IsFoundByBareNameAndLacksShowPinCodeWindow)
+{
+    CompanionDouble companion = CompanionDouble::install(CompanionKind::WithoutExport);
+    orv::ModuleHandle module = orv::loadModule(orv::moduleFileName("olvgui"));
+    ASSERT_NE(module, nullptr);
+    EXPECT_EQ(orv::moduleSymbol(module, "ShowPinCodeWindow"), nullptr);
+    EXPECT_NE(orv::moduleSymbol(module, "olvgui_double_kind"), nullptr);
+    EXPECT_THROW(companion.calls(), std::logic_error);
+}
+
+} // namespace
