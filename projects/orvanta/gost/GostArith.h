@@ -18,8 +18,8 @@ void gostModMulWord(Fe out, const Fe a, std::uint32_t word);
 void gostModSub(Fe out, const Fe b, const Fe a);
 // out = wide mod p, wide a 512-bit product; gostReduceA for the letter A, bnMod otherwise.
 void gostReduce(Fe out, const std::uint64_t wide[2 * kLimbs]);
-// out = wide mod (2^256 - 617). Any 512-bit input; result below p. Constant time.
-void gostReduceA(Fe out, const std::uint64_t wide[2 * kLimbs]);
+// gostReduceA (GostReduceA.h): out = wide mod (2^256 - 617). Any 512-bit input; result
+// below p. Constant time.
 // wide = a * b, the full 512-bit schoolbook product.
 void gostMulWide(std::uint64_t wide[2 * kLimbs], const Fe a, const Fe b);
 
@@ -55,10 +55,17 @@ std::uint8_t gostModInverse(Fe out, const Fe a, const Fe m);
 // ---- curve ----
 // out = r + q. Status 2 when the sum is the point at infinity. out may be r, never q.
 std::uint8_t gostPointAdd(GostPoint& out, const GostPoint& r, const GostPoint& q);
+// out = r + q for q with Z = 1 (its Z is not read): the same sum with three
+// multiplications fewer. out may be r, never q.
+std::uint8_t gostPointAddAffine(GostPoint& out, const GostPoint& r, const GostPoint& q);
 // out = 2 * in. Status 2 when Y is 0. out may be in.
 std::uint8_t gostPointDouble(GostPoint& out, const GostPoint& in);
-// R = k * base with 256 doublings of Q and one addition per bit once R is set.
-// Status 2 when R ends at the point at infinity.
+// Fills the work area's table of 2^i * P (256 doublings of Q from P, then one batch
+// conversion to affine) unless it already holds the selected set's. Status of a failed
+// doubling or inversion.
+std::uint8_t gostBuildDoublings();
+// R = k * base: one addition of 2^i * P per bit i once R is set (kept or dropped), over
+// all 256 bits. Status 2 when R ends at the point at infinity.
 std::uint8_t gostScalarMul(const std::uint32_t k[kWords]);
 // R's X and Y become affine x and y, its Z is cleared. Status 17 when Z has no inverse.
 std::uint8_t gostToAffine();

@@ -15,34 +15,64 @@ constexpr std::size_t kBytes = 32;
 
 using Fe = std::uint64_t[kLimbs];
 
-// Full 64x64 -> 128-bit product.
+// Double-width (128-bit) values for the carry chains of the field arithmetic: the
+// compiler's own type where it has one (straight add/adc and mul code), a pair of limbs
+// otherwise (the 32-bit Windows build).
 #if defined(__SIZEOF_INT128__)
-inline void mulWide(std::uint64_t a, std::uint64_t b, std::uint64_t& lo, std::uint64_t& hi) {
-    const unsigned __int128 t = static_cast<unsigned __int128>(a) * b;
-    lo = static_cast<std::uint64_t>(t);
-    hi = static_cast<std::uint64_t>(t >> 64);
-}
+using Wide = unsigned __int128;
+inline Wide wideMul(std::uint64_t a, std::uint64_t b) { return static_cast<Wide>(a) * b; }
+inline Wide wideOf(std::uint64_t a) { return a; }
+inline Wide wideAdd(Wide a, std::uint64_t b) { return a + b; }
+inline Wide wideSub(Wide a, std::uint64_t b) { return a - b; }
+inline std::uint64_t wideLo(Wide a) { return static_cast<std::uint64_t>(a); }
+inline std::uint64_t wideHi(Wide a) { return static_cast<std::uint64_t>(a >> 64); }
 #else
-inline void mulWide(std::uint64_t a, std::uint64_t b, std::uint64_t& lo, std::uint64_t& hi) {
+struct Wide {
+    std::uint64_t lo, hi;
+};
+inline Wide wideMul(std::uint64_t a, std::uint64_t b) {
     const std::uint64_t a0 = a & 0xFFFFFFFFu, a1 = a >> 32, b0 = b & 0xFFFFFFFFu, b1 = b >> 32;
     const std::uint64_t p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0, p11 = a1 * b1;
     // middle < 3 * 2^32: the three 32-bit pieces cannot overflow 64 bits
     const std::uint64_t middle = (p00 >> 32) + (p01 & 0xFFFFFFFFu) + (p10 & 0xFFFFFFFFu);
-    lo = (middle << 32) | (p00 & 0xFFFFFFFFu);
-    hi = p11 + (p01 >> 32) + (p10 >> 32) + (middle >> 32);
+    return Wide{(middle << 32) | (p00 & 0xFFFFFFFFu), p11 + (p01 >> 32) + (p10 >> 32) + (middle >> 32)};
 }
+inline Wide wideOf(std::uint64_t a) { return Wide{a, 0}; }
+inline Wide wideAdd(Wide a, std::uint64_t b) {
+    const std::uint64_t lo = a.lo + b;
+    return Wide{lo, a.hi + (lo < b)};
+}
+inline Wide wideSub(Wide a, std::uint64_t b) { return Wide{a.lo - b, a.hi - (a.lo < b)}; }
+inline std::uint64_t wideLo(Wide a) { return a.lo; }
+inline std::uint64_t wideHi(Wide a) { return a.hi; }
 #endif
 
-// (c2:c1:c0) += a * b. c2 only counts carries, so it never overflows for the few dozen
-// products of one column.
-inline void mulAcc(std::uint64_t a, std::uint64_t b, std::uint64_t& c0, std::uint64_t& c1,
-                   std::uint64_t& c2) {
-    std::uint64_t lo, hi;
-    mulWide(a, b, lo, hi);
-    c0 += lo;
-    hi += (c0 < lo);  // hi <= 2^64 - 2, so this cannot wrap
-    c1 += hi;
-    c2 += (c1 < hi);
+inline void mulWide(std::uint64_t a, std::uint64_t b, std::uint64_t& lo, std::uint64_t& hi) {
+    const Wide t = wideMul(a, b);
+    lo = wideLo(t);
+    hi = wideHi(t);
+}
+
+// a * b + acc + carry, low limb returned, high limb left in carry. Cannot overflow:
+// (2^64 - 1)^2 + 2 * (2^64 - 1) = 2^128 - 1.
+inline std::uint64_t mac(std::uint64_t a, std::uint64_t b, std::uint64_t acc, std::uint64_t& carry) {
+    const Wide t = wideAdd(wideAdd(wideMul(a, b), acc), carry);
+    carry = wideHi(t);
+    return wideLo(t);
+}
+
+// a + b + carry (carry 0 or 1), the new carry left in carry.
+inline std::uint64_t adc(std::uint64_t a, std::uint64_t b, std::uint64_t& carry) {
+    const Wide t = wideAdd(wideAdd(wideOf(a), b), carry);
+    carry = wideHi(t);
+    return wideLo(t);
+}
+
+// a - b - borrow (borrow 0 or 1), the new borrow left in borrow.
+inline std::uint64_t sbb(std::uint64_t a, std::uint64_t b, std::uint64_t& borrow) {
+    const Wide t = wideSub(wideSub(wideOf(a), b), borrow);
+    borrow = wideHi(t) & 1;
+    return wideLo(t);
 }
 
 // out = a + b over n limbs; returns the carry.

@@ -21,6 +21,10 @@ void gostClearWorkArea() {
 void gostResetWorkArea() {
     gostClearWorkArea();
     gostWork.letter = 'A';
+    gostWork.doublings.letter = 0;
+    for (std::size_t i = 0; i < 256; ++i)
+        for (std::size_t j = 0; j < kLimbs; ++j)
+            gostWork.doublings.x[i][j] = gostWork.doublings.y[i][j] = 0;
 }
 
 }} // namespace orv::gost

@@ -11,6 +11,14 @@ struct GostPoint {
     Fe X, Y, Z;
 };
 
+// The successive doublings 2^i * P of the base point, i = 0..255, in affine form. They
+// depend on the parameter set only, so the 256 doublings are done once per set and kept;
+// each addition of the scalar multiplication then has Z = 1 on its Q side.
+struct GostDoublings {
+    char letter;  // set the table belongs to; 0 while there is none
+    Fe x[256], y[256];
+};
+
 struct GostWorkArea {
     // ---- cleared at the start of every signature ----
     Fe p;                    // field modulus
@@ -20,7 +28,8 @@ struct GostWorkArea {
     std::uint64_t aIsMinus3; // all-ones when a = p - 3 (CryptoPro A, B, C): cheaper doubling
 
     GostPoint base;          // P, with Z = 1
-    GostPoint Q;             // 2^i * P while the scalar's bits are walked
+    GostPoint Q;             // 2^i * P while the doublings are computed
+    GostPoint Qi;            // 2^i * P from the table (Z = 1)
     GostPoint R;             // the accumulator
     GostPoint sum;           // R + Q before it is kept or dropped
     GostPoint addend;        // R, or P while R is unset
@@ -34,6 +43,9 @@ struct GostWorkArea {
     Fe dw, ds, dss, dsss, dR, dRR, dB, dh, dt1, dt2;
     // affine conversion
     Fe zInv;
+    Fe zs[256];              // Z of every 2^i * P while the table is built
+    Fe zPrefix[256];         // Z_0 * ... * Z_i
+    Fe zi;
     std::uint64_t wide[2 * kLimbs];  // full product before reduction
 
     // signature values modulo q (32-bit words)
@@ -43,6 +55,7 @@ struct GostWorkArea {
 
     // ---- kept between signatures ----
     char letter;  // selected parameter set; decides the reduction modulo p
+    GostDoublings doublings;
 };
 
 extern GostWorkArea gostWork;
@@ -50,7 +63,7 @@ extern GostWorkArea gostWork;
 // Clears what a signature clears at its start.
 void gostClearWorkArea();
 
-// Back to the state at load time (everything zero, letter 'A'); for tests.
+// Back to the state at load time (everything zero, letter 'A', no doublings table); for tests.
 void gostResetWorkArea();
 
 }} // namespace orv::gost
