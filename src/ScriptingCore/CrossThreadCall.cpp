@@ -56,18 +56,24 @@ void CrossThreadCall::scheduleDetached(BrowserHost& host, std::unique_ptr<CrossT
 }
 
 void CrossThreadCall::syncCallbackFunctor(void* userData) {
-    // Declared first, so released last: the waiter may already have let go of the call.
+    // The waiter may already have let go of the call (shutdown); then this is the owner.
     std::unique_ptr<std::shared_ptr<CrossThreadCall>> ticket(static_cast<std::shared_ptr<CrossThreadCall>*>(userData));
     CrossThreadCall& call = **ticket;
-    std::lock_guard<std::mutex> lock(call.m_mutex);
+    // The call runs without the call's mutex, so that a waiter can still see a shutdown
+    // and leave while the browser is busy in a long call. The waiter reads the result only
+    // after it has seen "returned" under the mutex.
+    std::unique_ptr<script_error> failure;
     try {
         call.funct->call();
     } catch (const script_error& e) {
-        call.m_result = static_cast<script_error*>(new script_error(e.what()));
+        failure.reset(new script_error(e.what()));
     } catch (const std::exception& e) {
         // Nothing may escape into the browser's callback; the waiter gets the message.
-        call.m_result = static_cast<script_error*>(new script_error(e.what()));
+        failure.reset(new script_error(e.what()));
     }
+    std::lock_guard<std::mutex> lock(call.m_mutex);
+    if (failure)
+        call.m_result = failure.release();
     call.m_returned = true;
     call.m_cond.notify_one();
 }

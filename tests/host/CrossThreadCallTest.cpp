@@ -1,0 +1,332 @@
+// Calls handed from worker threads to a host whose main thread is a real thread running a
+// queue: blocking calls, fire-and-forget calls, failures crossing threads, records that
+// run once, and shutdown racing with waiting workers.
+
+#include "BoundedThread.h"
+#include "FakeJSObject.h"
+#include "LogCapture.h"
+#include "TestBrowserHost.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+using orv::test::BoundedThread;
+using orv::test::LogCapture;
+using orv::test::MainThreadQueue;
+using orv::test::TestBrowserHost;
+
+namespace {
+
+class CrossThreadCalls : public ::testing::Test {
+protected:
+    void SetUp() override { host = TestBrowserHost::create(queue); }
+    void TearDown() override {
+        host->shutdown();
+        ASSERT_TRUE(queue.waitIdle());
+    }
+
+    // Runs body on a worker thread and waits (bounded) for it to end.
+    void onWorker(std::function<void()> body) {
+        BoundedThread worker(std::move(body));
+        ASSERT_TRUE(worker.finishedWithin(std::chrono::seconds(10)));
+    }
+
+    // The message of the script_error that CallOnMainThread raised on a worker.
+    template <typename F>
+    std::string workerCallError(F func) {
+        std::string message = "<no script_error>";
+        onWorker([&] {
+            try {
+                host->CallOnMainThread(func);
+            } catch (const FB::script_error& e) {
+                message = e.what();
+            }
+        });
+        return message;
+    }
+
+    MainThreadQueue queue;
+    std::shared_ptr<TestBrowserHost> host;
+};
+
+void countCall(void* counter) {
+    ++*static_cast<std::atomic<int>*>(counter);
+}
+
+} // namespace
+
+TEST_F(CrossThreadCalls, OnTheMainThreadTheCallRunsInline) {
+    host->setHoldCalls(true);  // a posted call would never run
+    std::thread::id ranOn = queue.run([this] {
+        return host->CallOnMainThread([] { return std::this_thread::get_id(); });
+    });
+    EXPECT_EQ(ranOn, queue.id());
+    EXPECT_EQ(host->scheduledCount(), 0);
+    EXPECT_TRUE(queue.run([this] { return host->isMainThread(); }));
+    EXPECT_FALSE(host->isMainThread());
+}
+
+TEST_F(CrossThreadCalls, WorkerGetsTheResultComputedOnTheMainThread) {
+    std::thread::id ranOn;
+    std::string result;
+    FB::variant value;
+    bool voidCallRan = false;
+    onWorker([&] {
+        result = host->CallOnMainThread([&] {
+            ranOn = std::this_thread::get_id();
+            return std::string("signed");
+        });
+        value = host->CallOnMainThread([] { return FB::variant(FB::VariantList{FB::variant(1), FB::variant("x")}); });
+        host->CallOnMainThread([&] { voidCallRan = true; });
+    });
+    EXPECT_EQ(result, "signed");
+    EXPECT_EQ(ranOn, queue.id());
+    EXPECT_EQ(value.cast<FB::VariantList>()[1].cast<std::string>(), "x");
+    EXPECT_TRUE(voidCallRan);
+    EXPECT_EQ(host->scheduledCount(), 3);
+}
+
+TEST_F(CrossThreadCalls, FailuresCrossThreadsWithTheirMessage) {
+    EXPECT_EQ(workerCallError([]() -> int { throw FB::script_error("Token is busy"); }), "Token is busy");
+    EXPECT_EQ(workerCallError([] { throw FB::invalid_member("olvNothing"); }),
+              "The specified member does not exist: olvNothing");
+    // Nothing may escape into the browser's callback: other standard errors travel too.
+    EXPECT_EQ(workerCallError([] { throw std::runtime_error("device removed"); }), "device removed");
+    // The main thread carries on.
+    EXPECT_EQ(queue.run([] { return 7; }), 7);
+}
+
+TEST_F(CrossThreadCalls, ScriptMethodErrorReachesTheWorker) {
+    auto object = orv::test::FakeJSObject::create(host);
+    object->setMethod("fail", [](const FB::VariantList&) -> FB::variant { throw FB::script_error("Method invoke failed"); });
+    EXPECT_EQ(workerCallError([object] { return object->Invoke("fail", {}); }), "Method invoke failed");
+    ASSERT_EQ(object->callsTo("fail").size(), 1u);
+    EXPECT_EQ(object->callsTo("fail")[0].thread, queue.id());
+}
+
+TEST_F(CrossThreadCalls, RefusedHandOverFailsAndNeverRuns) {
+    host->setRefuseScheduling(true);
+    std::atomic<int> runs{0};
+    EXPECT_EQ(workerCallError([&] { ++runs; }), "Could not marshal to main thread");
+    host->ScheduleOnMainThread(host, [&] { ++runs; });
+    host->shutdown();  // would run anything left pending
+    ASSERT_TRUE(queue.waitIdle());
+    EXPECT_EQ(runs, 0);
+}
+
+TEST_F(CrossThreadCalls, FireAndForgetKeepsItsTargetAliveUntilItRuns) {
+    LogCapture log;
+    host->setHoldCalls(true);
+    auto target = orv::test::FakeJSObject::create(host);
+    std::weak_ptr<orv::test::FakeJSObject> watch = target;
+    std::thread::id ranOn;
+    onWorker([&] {
+        host->ScheduleOnMainThread(target, [&ranOn] { ranOn = std::this_thread::get_id(); });
+    });
+    target.reset();
+    EXPECT_FALSE(watch.expired());
+    auto held = host->heldCalls();
+    ASSERT_EQ(held.size(), 1u);
+    queue.run([&] { held[0].func(held[0].userData); });
+    EXPECT_EQ(ranOn, queue.id());
+    EXPECT_TRUE(watch.expired());
+    EXPECT_EQ(log.count(FB::Log::Level::Trace, "FunctorCall", "Destroying FunctorCall object (void)"), 1);
+}
+
+TEST_F(CrossThreadCalls, FireAndForgetIgnoresScriptAndConversionErrors) {
+    std::atomic<int> runs{0};
+    onWorker([&] {
+        host->ScheduleOnMainThread(host, [&] {
+            ++runs;
+            throw FB::script_error("ignored");
+        });
+        host->ScheduleOnMainThread(host, [&] {
+            ++runs;
+            FB::variant(5).cast<std::string>();
+        });
+        host->ScheduleOnMainThread(host, [&] { ++runs; });
+    });
+    ASSERT_TRUE(queue.waitIdle());
+    EXPECT_EQ(runs, 3);
+}
+
+TEST_F(CrossThreadCalls, RefusedFireAndForgetReleasesItsTargetAtOnce) {
+    host->setRefuseScheduling(true);
+    auto target = orv::test::FakeJSObject::create(host);
+    std::weak_ptr<orv::test::FakeJSObject> watch = target;
+    bool ran = false;
+    host->ScheduleOnMainThread(target, [&ran] { ran = true; });
+    target.reset();
+    EXPECT_TRUE(watch.expired());
+    EXPECT_FALSE(ran);
+}
+
+TEST_F(CrossThreadCalls, ARecordRunsOnceHoweverOftenItIsHandedBack) {
+    host->setHoldCalls(true);
+    std::atomic<int> first{0}, second{0};
+    ASSERT_TRUE(host->ScheduleAsyncCall(&countCall, &first));
+    ASSERT_TRUE(host->ScheduleAsyncCall(&countCall, &second));
+    auto held = host->heldCalls();
+    ASSERT_EQ(held.size(), 2u);
+    queue.run([&] {
+        held[1].func(held[1].userData);
+        held[1].func(held[1].userData);
+        held[0].func(held[0].userData);
+        held[0].func(held[0].userData);
+    });
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, 1);
+    host->shutdown();
+    queue.run([&] { held[0].func(held[0].userData); });
+    EXPECT_EQ(first, 1);
+}
+
+TEST_F(CrossThreadCalls, ShutdownRunsPendingCallsOnceThenRefusesNewOnes) {
+    host->setHoldCalls(true);
+    std::atomic<int> runs{0};
+    ASSERT_TRUE(host->ScheduleAsyncCall(&countCall, &runs));
+    ASSERT_TRUE(host->ScheduleAsyncCall(&countCall, &runs));
+    host->shutdown();
+    EXPECT_TRUE(host->isShutDown());
+    EXPECT_EQ(runs, 2);
+    // The browser delivers them late: nothing runs again.
+    auto held = host->heldCalls();
+    queue.run([&] {
+        for (const auto& call : held)
+            call.func(call.userData);
+    });
+    EXPECT_EQ(runs, 2);
+
+    const int scheduled = host->scheduledCount();
+    EXPECT_FALSE(host->ScheduleAsyncCall(&countCall, &runs));
+    EXPECT_EQ(workerCallError([] {}), "Could not marshal to main thread");
+    bool ran = false;
+    host->ScheduleOnMainThread(host, [&ran] { ran = true; });
+    EXPECT_EQ(host->scheduledCount(), scheduled);
+    host->shutdown();  // again: no further effect
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(runs, 2);
+}
+
+TEST_F(CrossThreadCalls, ShutdownWhileTheMainThreadRunsTheCallReleasesTheWorker) {
+    std::promise<void> started;
+    std::promise<void> gate;
+    std::shared_future<void> open = gate.get_future().share();
+    std::atomic<int> runs{0};
+    std::string message;
+    {
+        BoundedThread worker([&] {
+            try {
+                host->CallOnMainThread([&] {
+                    ++runs;
+                    started.set_value();
+                    open.wait_for(std::chrono::seconds(10));  // the browser is busy in the call
+                    return 1;
+                });
+                message = "returned";
+            } catch (const FB::script_error& e) {
+                message = e.what();
+            }
+        });
+        ASSERT_EQ(started.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        host->shutdown();
+        EXPECT_TRUE(worker.finishedWithin(std::chrono::seconds(10)));
+        gate.set_value();
+    }
+    EXPECT_EQ(message, "Shutting down");
+    ASSERT_TRUE(queue.waitIdle());
+    EXPECT_EQ(runs, 1);
+}
+
+TEST_F(CrossThreadCalls, ShutdownWhileTheCallIsPendingRunsItOnceAndReleasesTheWorker) {
+    host->setHoldCalls(true);  // the browser never gets round to it
+    std::atomic<int> runs{0};
+    std::string outcome;
+    {
+        BoundedThread worker([&] {
+            try {
+                outcome = std::to_string(host->CallOnMainThread([&] { return ++runs; }));
+            } catch (const FB::script_error& e) {
+                outcome = e.what();
+            }
+        });
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (host->heldCalls().empty() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(host->heldCalls().size(), 1u);
+        host->shutdown();
+        EXPECT_TRUE(worker.finishedWithin(std::chrono::seconds(10)));
+    }
+    EXPECT_TRUE(outcome == "1" || outcome == "Shutting down") << outcome;
+    EXPECT_EQ(runs, 1);
+    auto held = host->heldCalls();
+    queue.run([&] { held[0].func(held[0].userData); });
+    EXPECT_EQ(runs, 1);
+}
+
+TEST_F(CrossThreadCalls, ManyWorkersAtOnce) {
+    constexpr int kWorkers = 4;
+    constexpr int kCalls = 50;
+    std::atomic<int> offMain{0};
+    int total = 0;  // touched only on the main thread
+    std::vector<int> wrong(kWorkers, 0);
+    {
+        std::vector<std::unique_ptr<BoundedThread>> workers;
+        for (int w = 0; w < kWorkers; ++w) {
+            workers.push_back(std::make_unique<BoundedThread>([&, w] {
+                for (int i = 0; i < kCalls; ++i) {
+                    int got = host->CallOnMainThread([&, i] {
+                        if (std::this_thread::get_id() != queue.id())
+                            ++offMain;
+                        ++total;
+                        return i * 2 + w;
+                    });
+                    if (got != i * 2 + w)
+                        ++wrong[w];
+                }
+            }));
+        }
+    }
+    EXPECT_EQ(offMain, 0);
+    EXPECT_EQ(queue.run([&] { return total; }), kWorkers * kCalls);
+    for (int w = 0; w < kWorkers; ++w)
+        EXPECT_EQ(wrong[w], 0) << w;
+}
+
+TEST_F(CrossThreadCalls, ShutdownAmidBusyWorkersLeavesNoneBehind) {
+    constexpr int kWorkers = 4;
+    std::atomic<int> completed{0};
+    std::atomic<int> refused{0};
+    {
+        std::vector<std::unique_ptr<BoundedThread>> workers;
+        for (int w = 0; w < kWorkers; ++w) {
+            workers.push_back(std::make_unique<BoundedThread>([&] {
+                for (;;) {
+                    try {
+                        host->CallOnMainThread([] { return 1; });
+                        host->ScheduleOnMainThread(host, [] {});
+                        ++completed;
+                    } catch (const FB::script_error& e) {
+                        const std::string message = e.what();
+                        if (message == "Shutting down" || message == "Could not marshal to main thread")
+                            ++refused;
+                        return;
+                    }
+                }
+            }));
+        }
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (completed < 100 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        host->shutdown();
+    }
+    EXPECT_GE(completed, 100);
+    EXPECT_EQ(refused, kWorkers);
+}
