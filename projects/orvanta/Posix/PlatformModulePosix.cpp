@@ -55,8 +55,14 @@ char pathSeparator() { return '/'; }
 ModuleHandle loadModule(const std::string& pathOrName) {
     errno = 0;
     void* module = dlopen(pathOrName.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module)
-        remember(errno, "dlopen", pathOrName);
+    if (!module) {
+        int error = errno;
+        // dlopen need not leave errno set: a file that is missing says ENOENT, one that
+        // exists but is no loadable module ENOEXEC.
+        if (error == 0 && pathOrName.find('/') != std::string::npos)
+            error = access(pathOrName.c_str(), F_OK) != 0 ? errno : ENOEXEC;
+        remember(error, "dlopen", pathOrName);
+    }
     return module;
 }
 

@@ -1,0 +1,223 @@
+// What the session layer decides before it calls the module: the load count, bad arguments,
+// the container table and its names, and the 32-bit status arithmetic. No module is loaded;
+// the few tests that need the count raise it themselves.
+
+#include "RecordingErrorBox.h"
+#include "token/Pkcs11Session.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace orv;
+using orv::test::RecordingErrorBox;
+
+// Pretends a plug-in object has the module loaded, for calls that stop before the module.
+struct LoadedCount {
+    LoadedCount() { moduleLoadCount = 1; }
+    ~LoadedCount() { moduleLoadCount = 0; }
+};
+
+// A function list whose entries are all null: a call that reaches the module crashes.
+CK_FUNCTION_LIST* unusedList() {
+    static CK_FUNCTION_LIST list;
+    std::memset(&list, 0, sizeof list);
+    return &list;
+}
+
+struct Case {
+    const char* name;
+    std::function<std::int32_t()> run;
+};
+
+TEST(LayerBasics, TokenFunctionsRefuseToRunWithoutALoadedModule) {
+    ASSERT_EQ(moduleLoadCount, 0);
+    RecordingErrorBox boxes;
+    auto fl = unusedList();
+    TokenState s;
+    unsigned char bytes[64] = {};
+    CK_ULONG length = 64;
+    CK_OBJECT_HANDLE handle = 0;
+    CK_STATE state = 0;
+    std::uint32_t count = 0;
+    const Case cases[] = {
+        {"p11CheckTokenPresent", [&] { return p11CheckTokenPresent(fl, s.slotList, &s.slotIndex); }},
+        {"p11EnsureSession", [&] { return p11EnsureSession(fl, s.slotList, 0, &s.session, &state); }},
+        {"p11Login", [&] { return p11Login(fl, 1, CKU_USER, bytes, 6); }},
+        {"p11LoginWithDialog", [&] { return p11LoginWithDialog(fl, 1, CKU_USER); }},
+        {"p11Logout", [&] { return p11Logout(fl, 1); }},
+        {"p11FindKey", [&] { return p11FindKey(fl, 1, bytes, 1, 0, 0, &handle); }},
+        {"p11ReadKeyValue", [&] { return p11ReadKeyValue(fl, 1, 1, bytes, &length); }},
+        {"p11Sign", [&] { return p11Sign(fl, 1, 1, bytes, 32, bytes, &length); }},
+        {"p11DestroyObject", [&] { return p11DestroyObject(fl, 1, 1); }},
+        {"p11GenerateKeyPair", [&] { return p11GenerateKeyPair(fl, 1, bytes, 1, &handle); }},
+        {"p11ListContainers", [&] { return p11ListContainers(fl, 1, &count, &s.containers); }},
+        {"p11GetContainerName", [&] { return p11GetContainerName(&s.containers, 0, nullptr, &count); }},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.run(), -51) << c.name;
+    EXPECT_TRUE(boxes.boxes().empty());
+    EXPECT_EQ(pinDialogDepth, 0);
+}
+
+TEST(LayerBasics, MissingPointersAndZeroLengthsAreMinusTen) {
+    LoadedCount loaded;
+    auto fl = unusedList();
+    TokenState s;
+    unsigned char bytes[64] = {};
+    CK_ULONG length = 64;
+    CK_OBJECT_HANDLE handle = 0;
+    CK_STATE state = 0;
+    std::uint32_t count = 0;
+    const Case cases[] = {
+        {"present: no list", [&] { return p11CheckTokenPresent(nullptr, s.slotList, &s.slotIndex); }},
+        {"present: no slots", [&] { return p11CheckTokenPresent(fl, nullptr, &s.slotIndex); }},
+        {"present: no index", [&] { return p11CheckTokenPresent(fl, s.slotList, nullptr); }},
+        {"session: no list", [&] { return p11EnsureSession(nullptr, s.slotList, 0, &s.session, &state); }},
+        {"session: no slots", [&] { return p11EnsureSession(fl, nullptr, 0, &s.session, &state); }},
+        {"session: no session", [&] { return p11EnsureSession(fl, s.slotList, 0, nullptr, &state); }},
+        {"session: no state", [&] { return p11EnsureSession(fl, s.slotList, 0, &s.session, nullptr); }},
+        {"session: index 5", [&] { return p11EnsureSession(fl, s.slotList, 5, &s.session, &state); }},
+        {"login: no list", [&] { return p11Login(nullptr, 1, CKU_USER, bytes, 6); }},
+        {"login: no pin", [&] { return p11Login(fl, 1, CKU_USER, nullptr, 6); }},
+        {"dialog: no list", [&] { return p11LoginWithDialog(nullptr, 1, CKU_USER); }},
+        {"logout: no list", [&] { return p11Logout(nullptr, 1); }},
+        {"find: no name", [&] { return p11FindKey(fl, 1, nullptr, 1, 0, 0, &handle); }},
+        {"find: empty name", [&] { return p11FindKey(fl, 1, bytes, 0, 0, 0, &handle); }},
+        {"find: no out", [&] { return p11FindKey(fl, 1, bytes, 1, 0, 0, nullptr); }},
+        {"read: no buffer", [&] { return p11ReadKeyValue(fl, 1, 1, nullptr, &length); }},
+        {"read: no length", [&] { return p11ReadKeyValue(fl, 1, 1, bytes, nullptr); }},
+        {"sign: no data", [&] { return p11Sign(fl, 1, 1, nullptr, 32, bytes, &length); }},
+        {"sign: empty data", [&] { return p11Sign(fl, 1, 1, bytes, 0, bytes, &length); }},
+        {"sign: no signature", [&] { return p11Sign(fl, 1, 1, bytes, 32, nullptr, &length); }},
+        {"sign: no length", [&] { return p11Sign(fl, 1, 1, bytes, 32, bytes, nullptr); }},
+        {"destroy: no list", [&] { return p11DestroyObject(nullptr, 1, 1); }},
+        {"generate: no name", [&] { return p11GenerateKeyPair(fl, 1, nullptr, 1, &handle); }},
+        {"generate: empty name", [&] { return p11GenerateKeyPair(fl, 1, bytes, 0, &handle); }},
+        {"generate: no out", [&] { return p11GenerateKeyPair(fl, 1, bytes, 1, nullptr); }},
+        {"list: no count", [&] { return p11ListContainers(fl, 1, nullptr, &s.containers); }},
+        {"list: no table", [&] { return p11ListContainers(fl, 1, &count, nullptr); }},
+        {"name: no table", [&] { return p11GetContainerName(nullptr, 0, nullptr, &count); }},
+        {"name: no length", [&] { return p11GetContainerName(&s.containers, 0, bytes, nullptr); }},
+        {"load: no module", [&] { return p11LoadModule(nullptr, &s.funcList, &s.containers); }},
+        {"load: no list", [&] { return p11LoadModule(&s.pkcs11Module, nullptr, &s.containers); }},
+        {"load: no table", [&] { return p11LoadModule(&s.pkcs11Module, &s.funcList, nullptr); }},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.run(), -10) << c.name;
+    EXPECT_EQ(moduleLoadCount, 1);
+}
+
+TEST(LayerBasics, StatusIsMinusEightyMinusRvIn32Bits) {
+    EXPECT_EQ(p11CallFailureStatus(0x101), -337);
+    EXPECT_EQ(p11CallFailureStatus(0x5), -85);
+    EXPECT_EQ(p11CallFailureStatus(0x80000001UL), 2147483567);
+    EXPECT_EQ(p11CallFailureStatus(0xFFFFFFFFUL), -79);
+}
+
+TEST(LayerBasics, UnloadWithoutALoadDoesNothing) {
+    EXPECT_EQ(p11UnloadModule(nullptr, nullptr), 0);
+    EXPECT_EQ(moduleLoadCount, 0);
+    // A plug-in object whose load failed holds no share of another object's load.
+    LoadedCount loaded;
+    EXPECT_EQ(p11UnloadModule(nullptr, nullptr), 0);
+    EXPECT_EQ(moduleLoadCount, 1);
+}
+
+// ---- The container table ----
+
+class ContainerTableTest : public ::testing::Test {
+protected:
+    void put(std::size_t index, const std::string& name) {
+        ContainerEntry& e = table_->entries[index];
+        std::memcpy(e.name, name.data(), name.size());
+        e.length = static_cast<std::uint32_t>(name.size());
+    }
+    LoadedCount loaded_;
+    std::unique_ptr<TokenState> state_ = std::make_unique<TokenState>();
+    ContainerTable* table_ = &state_->containers;
+};
+
+TEST_F(ContainerTableTest, NewStateHoldsThePlaceholderEverywhere) {
+    for (const ContainerEntry& e : table_->entries) {
+        ASSERT_EQ(e.length, 28u);
+        ASSERT_EQ(std::memcmp(e.name, "///*///emptycontainer///*///", 28), 0);
+    }
+    std::uint32_t length = 0;
+    EXPECT_EQ(p11GetContainerName(table_, 0, nullptr, &length), 0);
+    EXPECT_EQ(length, 28u);
+    unsigned char buffer[257];
+    length = sizeof buffer;
+    EXPECT_EQ(p11GetContainerName(table_, 63, buffer, &length), -20);
+}
+
+TEST_F(ContainerTableTest, ResetWritesOnlyThePlaceholderPrefix) {
+    put(3, std::string(40, 'n'));
+    p11ResetContainers(table_);
+    EXPECT_EQ(table_->entries[3].length, 28u);
+    EXPECT_EQ(std::memcmp(table_->entries[3].name, "///*///emptycontainer///*///", 28), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(table_->entries[3].name) + 28, 12), std::string(12, 'n'));
+}
+
+TEST_F(ContainerTableTest, NameIsCopiedUnterminatedAfterALengthQuery) {
+    put(7, "my container");
+    std::uint32_t length = 0;
+    ASSERT_EQ(p11GetContainerName(table_, 7, nullptr, &length), 0);
+    ASSERT_EQ(length, 12u);
+    std::vector<unsigned char> buffer(length + 4, 0xEE);
+    EXPECT_EQ(p11GetContainerName(table_, 7, buffer.data(), &length), 0);
+    EXPECT_EQ(length, 12u);
+    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + 12), "my container");
+    EXPECT_EQ(buffer[12], 0xEE);
+}
+
+TEST_F(ContainerTableTest, PrefixOfThePlaceholderReadsAsEmpty) {
+    // After a reset, a shorter name leaves the rest of the placeholder in place.
+    put(0, "///*");
+    std::uint32_t length = 0;
+    EXPECT_EQ(p11GetContainerName(table_, 0, nullptr, &length), 0);
+    EXPECT_EQ(length, 4u);
+    unsigned char buffer[257];
+    EXPECT_EQ(p11GetContainerName(table_, 0, buffer, &length), -20);
+    // One differing byte anywhere in the 28 makes it a name.
+    for (std::size_t i : {std::size_t(0), std::size_t(13), std::size_t(27)}) {
+        p11ResetContainers(table_);
+        table_->entries[1].name[i] ^= 1;
+        length = sizeof buffer;
+        EXPECT_EQ(p11GetContainerName(table_, 1, buffer, &length), 0) << i;
+        EXPECT_EQ(length, 28u);
+    }
+}
+
+TEST_F(ContainerTableTest, IndexOutsideTheTableIsMinusTen) {
+    for (std::int32_t index : {-1, 64, 65, 1 << 30, -2147483647 - 1}) {
+        std::uint32_t length = 99;
+        unsigned char buffer[8];
+        EXPECT_EQ(p11GetContainerName(table_, index, nullptr, &length), -10) << index;
+        EXPECT_EQ(p11GetContainerName(table_, index, buffer, &length), -10) << index;
+        EXPECT_EQ(length, 99u);
+    }
+}
+
+TEST_F(ContainerTableTest, NameLongerThanTheCallersBufferIsMinusTen) {
+    put(2, std::string(300, 'z'));
+    std::vector<unsigned char> buffer(257, 0xEE);
+    std::uint32_t length = 257;
+    EXPECT_EQ(p11GetContainerName(table_, 2, buffer.data(), &length), -10);
+    EXPECT_EQ(length, 300u);  // how much room it would need
+    EXPECT_EQ(buffer[0], 0xEE);
+    // A name of the full 1024 bytes fits a buffer of that size.
+    put(2, std::string(1024, 'y'));
+    buffer.assign(1024, 0);
+    length = 1024;
+    EXPECT_EQ(p11GetContainerName(table_, 2, buffer.data(), &length), 0);
+    EXPECT_EQ(buffer[1023], 'y');
+}
+
+} // namespace
