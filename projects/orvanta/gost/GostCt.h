@@ -29,6 +29,14 @@ inline void ctCopy(std::uint64_t mask, std::uint64_t* dst, const std::uint64_t* 
         dst[i] ^= mask & (dst[i] ^ src[i]);
 }
 
+// dst = mask ? src : dst for one 256-bit value (four limbs), unrolled.
+inline void ctCopy4(std::uint64_t mask, std::uint64_t* dst, const std::uint64_t* src) {
+    dst[0] ^= mask & (dst[0] ^ src[0]);
+    dst[1] ^= mask & (dst[1] ^ src[1]);
+    dst[2] ^= mask & (dst[2] ^ src[2]);
+    dst[3] ^= mask & (dst[3] ^ src[3]);
+}
+
 // All-ones when the n words of a and b are equal.
 inline std::uint64_t ctEqual(const std::uint64_t* a, const std::uint64_t* b, std::size_t n) {
     std::uint64_t diff = 0;

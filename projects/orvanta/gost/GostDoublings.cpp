@@ -16,7 +16,7 @@ std::uint8_t gostBuildDoublings() {
     for (unsigned i = 0; i < 256; ++i) {
         copyLimbs(t.x[i], w.Q.X, kLimbs);  // projective X and Y for now
         copyLimbs(t.y[i], w.Q.Y, kLimbs);
-        copyLimbs(w.zs[i], w.Q.Z, kLimbs);
+        copyLimbs(t.zs[i], w.Q.Z, kLimbs);
         const std::uint8_t status = gostPointDouble(w.Q, w.Q);
         if (status != 0)
             return status;
@@ -24,16 +24,16 @@ std::uint8_t gostBuildDoublings() {
 
     // Batch inversion: one inverse of Z_0 * ... * Z_255, then walking back,
     // Z_i^-1 = (Z_0 ... Z_i)^-1 * (Z_0 ... Z_{i-1}) and (Z_0 ... Z_{i-1})^-1 = (Z_0 ... Z_i)^-1 * Z_i.
-    copyLimbs(w.zPrefix[0], w.zs[0], kLimbs);
+    copyLimbs(t.zPrefix[0], t.zs[0], kLimbs);
     for (unsigned i = 1; i < 256; ++i)
-        gostModMul(w.zPrefix[i], w.zPrefix[i - 1], w.zs[i]);
-    const std::uint8_t status = gostModInverse(w.zInv, w.zPrefix[255], w.p);
+        gostModMul(t.zPrefix[i], t.zPrefix[i - 1], t.zs[i]);
+    const std::uint8_t status = gostModInverse(w.zInv, t.zPrefix[255], w.p);
     if (status != 0)
         return status;
     for (unsigned i = 256; i-- > 0;) {
         if (i > 0) {
-            gostModMul(w.zi, w.zInv, w.zPrefix[i - 1]);
-            gostModMul(w.zInv, w.zInv, w.zs[i]);
+            gostModMul(w.zi, w.zInv, t.zPrefix[i - 1]);
+            gostModMul(w.zInv, w.zInv, t.zs[i]);
         } else {
             copyLimbs(w.zi, w.zInv, kLimbs);
         }

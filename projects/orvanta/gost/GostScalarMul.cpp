@@ -9,9 +9,9 @@ namespace orv { namespace gost {
 
 namespace {
 void copyPoint(std::uint64_t mask, GostPoint& dst, const GostPoint& src) {
-    ctCopy(mask, dst.X, src.X, kLimbs);
-    ctCopy(mask, dst.Y, src.Y, kLimbs);
-    ctCopy(mask, dst.Z, src.Z, kLimbs);
+    ctCopy4(mask, dst.X, src.X);
+    ctCopy4(mask, dst.Y, src.Y);
+    ctCopy4(mask, dst.Z, src.Z);
 }
 } // namespace
 
@@ -28,7 +28,7 @@ std::uint8_t gostScalarMul(const std::uint32_t k[kWords]) {
         copyLimbs(w.Qi.X, w.doublings.x[i], kLimbs);
         copyLimbs(w.Qi.Y, w.doublings.y[i], kLimbs);
         const std::uint64_t bit = ctMask((k[i / 32] >> (i % 32)) & 1);
-        copyPoint(~static_cast<std::uint64_t>(0), w.addend, w.base);
+        w.addend = w.base;
         copyPoint(w.rSet, w.addend, w.R);
         // Every addition lands in the dummy slots first. Its only failure is R = -Q
         // (Q never has Y = 0 on these prime-order curves), which for a kept addition

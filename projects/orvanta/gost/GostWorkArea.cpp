@@ -12,19 +12,15 @@ GostWorkArea gostWork = [] {
 }();
 
 void gostClearWorkArea() {
-    // Everything in front of the letter; volatile so the compiler keeps the wipe.
-    volatile unsigned char* bytes = reinterpret_cast<volatile unsigned char*>(&gostWork);
-    for (std::size_t i = 0; i < offsetof(GostWorkArea, letter); ++i)
-        bytes[i] = 0;
+    // Everything in front of the letter. The area is a global the engine reads later,
+    // so the compiler cannot drop the stores.
+    std::memset(static_cast<void*>(&gostWork), 0, offsetof(GostWorkArea, letter));
 }
 
 void gostResetWorkArea() {
     gostClearWorkArea();
     gostWork.letter = 'A';
-    gostWork.doublings.letter = 0;
-    for (std::size_t i = 0; i < 256; ++i)
-        for (std::size_t j = 0; j < kLimbs; ++j)
-            gostWork.doublings.x[i][j] = gostWork.doublings.y[i][j] = 0;
+    std::memset(static_cast<void*>(&gostWork.doublings), 0, sizeof gostWork.doublings);
 }
 
 }} // namespace orv::gost

@@ -17,6 +17,8 @@ struct GostPoint {
 struct GostDoublings {
     char letter;  // set the table belongs to; 0 while there is none
     Fe x[256], y[256];
+    Fe zs[256];       // Z of every 2^i * P while the table is built
+    Fe zPrefix[256];  // Z_0 * ... * Z_i
 };
 
 struct GostWorkArea {
@@ -43,8 +45,6 @@ struct GostWorkArea {
     Fe dw, ds, dss, dsss, dR, dRR, dB, dh, dt1, dt2;
     // affine conversion
     Fe zInv;
-    Fe zs[256];              // Z of every 2^i * P while the table is built
-    Fe zPrefix[256];         // Z_0 * ... * Z_i
     Fe zi;
     std::uint64_t wide[2 * kLimbs];  // full product before reduction
 
