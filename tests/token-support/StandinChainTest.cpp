@@ -8,6 +8,7 @@
 
 #include <dlfcn.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -281,6 +282,34 @@ TEST_F(StandinChain, DroppedSessionIsInvalidAtTheToken)
               CKR_OK);
     ASSERT_EQ(fl_->C_GetSessionInfo(fresh, &info), CKR_OK);
     EXPECT_EQ(info.state, CKS_RW_PUBLIC_SESSION); // the token forgot the login with the session
+}
+
+// SoftHSM crashes at exit when C_Finalize was never called; the stand-in finalises it from
+// an exit handler, so a test that stops half-way does not take the process down with it.
+void initialiseLogInAndExit()
+{
+    void* module = dlopen(Standin::modulePath().c_str(), RTLD_NOW);
+    auto getList = reinterpret_cast<CK_C_GetFunctionList>(dlsym(module, "C_GetFunctionList"));
+    CK_FUNCTION_LIST* fl = nullptr;
+    if (!getList || getList(&fl) != CKR_OK || fl->C_Initialize(nullptr) != CKR_OK)
+        std::_Exit(2);
+    CK_SLOT_ID slots[8];
+    CK_ULONG count = 8;
+    CK_SESSION_HANDLE session = 0;
+    std::string pin = SoftHsmToken::kUserPin;
+    unsigned char random[32];
+    if (fl->C_GetSlotList(CK_TRUE, slots, &count) != CKR_OK || count == 0 ||
+        fl->C_OpenSession(slots[0], CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session) != CKR_OK ||
+        fl->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(&pin[0]), pin.size()) != CKR_OK ||
+        fl->C_GenerateRandom(session, random, sizeof random) != CKR_OK)
+        std::_Exit(3);
+    std::exit(0);
+}
+
+TEST(StandinExit, ProcessLeavingSoftHsmInitialisedExitsCleanly)
+{
+    SoftHsmToken token;
+    EXPECT_EXIT(initialiseLogInAndExit(), ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace
