@@ -8,6 +8,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -226,13 +227,21 @@ TEST_F(StandinChain, OversizedSlotCountFollowsPkcs11BufferRules)
     EXPECT_EQ(fl_->C_GetSlotList(CK_TRUE, five, &count), CKR_BUFFER_TOO_SMALL);
     EXPECT_EQ(count, 7u);
 
+    CK_SLOT_ID room[8];
+    std::fill(std::begin(room), std::end(room), CK_SLOT_ID(0xEEEE));
+    count = 8;
+    ASSERT_EQ(fl_->C_GetSlotList(CK_TRUE, room, &count), CKR_OK);
+    EXPECT_EQ(count, 7u);
+    EXPECT_EQ(room[0], firstTokenSlot());
+    EXPECT_EQ(room[7], CK_SLOT_ID(0xEEEE)); // nothing past the reported count
+
     standin().oversize(Standin::slotCount(), 0);
     count = 3;
     ASSERT_EQ(fl_->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_OK);
     EXPECT_EQ(count, 0u);
 }
 
-TEST_F(StandinChain, OversizedSignatureIsReportedAndWrittenOnlyIntoRoomAnnounced)
+TEST_F(StandinChain, OversizedLengthsAreReportedAndWrittenOnlyIntoRoomAnnounced)
 {
     CK_SESSION_HANDLE session = loggedInSession();
     ContainerTemplates t(Bytes{'k'});
@@ -269,6 +278,17 @@ TEST_F(StandinChain, OversizedSignatureIsReportedAndWrittenOnlyIntoRoomAnnounced
     attr = {CKA_VALUE, value.data(), value.size()};
     EXPECT_EQ(fl_->C_GetAttributeValue(session, pubKey, &attr, 1), CKR_BUFFER_TOO_SMALL);
     EXPECT_EQ(attr.ulValueLen, CK_UNAVAILABLE_INFORMATION);
+
+    // A CKA_ID longer than a container name, given all the room it asks for.
+    standin().oversize(Standin::ckaId(), 1100);
+    Bytes id(1200, 0x00);
+    CK_ATTRIBUTE idAttr = {CKA_ID, id.data(), id.size()};
+    ASSERT_EQ(fl_->C_GetAttributeValue(session, privKey, &idAttr, 1), CKR_OK);
+    EXPECT_EQ(idAttr.ulValueLen, 1100u);
+    EXPECT_EQ(id[0], 'k'); // the real CKA_ID first
+    EXPECT_EQ(id[1], 0x5A);
+    EXPECT_EQ(id[1099], 0x5A);
+    EXPECT_EQ(id[1100], 0x00);
 }
 
 TEST_F(StandinChain, DroppedSessionIsInvalidAtTheToken)
