@@ -26,6 +26,11 @@ std::vector<FakeJSObject::Call> FakeJSObject::calls() const {
     return m_calls;
 }
 
+void FakeJSObject::clearCalls() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_calls.clear();
+}
+
 std::vector<FakeJSObject::Call> FakeJSObject::callsTo(const std::string& method) const {
     std::vector<Call> out;
     for (const Call& call : calls())
