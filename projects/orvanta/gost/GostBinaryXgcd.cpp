@@ -17,22 +17,26 @@ bool isEven(const XgcdValue a) { return (a[0] & 1) == 0; }
 
 // a >= b
 bool notLess(const XgcdValue a, const XgcdValue b) {
-    for (std::size_t i = kXgcdLimbs; i-- > 0;)
-        if (a[i] != b[i])
-            return a[i] > b[i];
-    return true;
+    std::uint64_t borrow = 0;
+    for (std::size_t i = 0; i < kXgcdLimbs; ++i)
+        sbb(a[i], b[i], borrow);
+    return borrow == 0;
 }
 
 // a >>= 1, with `topBit` (0 or 1) shifted in as bit 287.
 void halve(XgcdValue a, std::uint64_t topBit = 0) {
-    for (std::size_t i = 0; i + 1 < kXgcdLimbs; ++i)
-        a[i] = (a[i] >> 1) | (a[i + 1] << 63);
-    a[kXgcdLimbs - 1] = (a[kXgcdLimbs - 1] >> 1) | (topBit ? kTopBit : 0);
+    a[0] = (a[0] >> 1) | (a[1] << 63);
+    a[1] = (a[1] >> 1) | (a[2] << 63);
+    a[2] = (a[2] >> 1) | (a[3] << 63);
+    a[3] = (a[3] >> 1) | (a[4] << 63);
+    a[4] = (a[4] >> 1) | (topBit ? kTopBit : 0);
 }
 
 // out = a + b; returns the carry out of bit 287, which is dropped from out.
 std::uint64_t addMagnitudes(XgcdValue out, const XgcdValue a, const XgcdValue b) {
-    addLimbs(out, a, b, kXgcdLimbs);  // both below 2^288: no carry out of 320 bits
+    std::uint64_t c = 0;  // both below 2^288: no carry out of 320 bits
+    for (std::size_t i = 0; i < kXgcdLimbs; ++i)
+        out[i] = adc(a[i], b[i], c);
     const std::uint64_t carry = out[kXgcdLimbs - 1] >> 32;
     out[kXgcdLimbs - 1] &= kTopMask;
     return carry;
@@ -46,12 +50,18 @@ std::uint64_t signedAdd(GostSigned& out, const GostSigned& a, const GostSigned& 
         out.sign = a.sign;
         return addMagnitudes(out.mag, a.mag, b.mag);
     }
-    if (notLess(a.mag, b.mag)) {
-        subLimbs(out.mag, a.mag, b.mag, kXgcdLimbs);
-        out.sign = a.sign;
-    } else {
-        subLimbs(out.mag, b.mag, a.mag, kXgcdLimbs);
+    // The smaller magnitude from the larger: a - b, negated when it borrowed (both are
+    // below 2^288, so the 320-bit difference is exact).
+    std::uint64_t borrow = 0;
+    for (std::size_t i = 0; i < kXgcdLimbs; ++i)
+        out.mag[i] = sbb(a.mag[i], b.mag[i], borrow);
+    if (borrow) {
+        std::uint64_t c = 1;
+        for (std::size_t i = 0; i < kXgcdLimbs; ++i)
+            out.mag[i] = adc(~out.mag[i], 0, c);
         out.sign = bSign;
+    } else {
+        out.sign = a.sign;
     }
     return 0;
 }
