@@ -7,6 +7,7 @@
 #include "JSExceptions.h"
 #include "variant.h"
 
+#include <atomic>
 #include <deque>
 #include <map>
 #include <memory>
@@ -101,7 +102,7 @@ protected:
     ProxyList m_proxies;
     mutable std::recursive_mutex m_zoneMutex;
     ZoneStack m_zoneStack;
-    bool m_valid;
+    std::atomic<bool> m_valid;  // read by any thread that fires events
 
 private:
     // Live proxies in list order; expired ones are dropped from the list on the way.
