@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -185,12 +186,31 @@ TEST(ScriptedPinentry, BoxTextIsEscapedAndKeptWithinALine) {
 }
 
 TEST(ScriptedPinentry, WithoutAPinentryTheBoxGoesToStandardError) {
-    PeerEnvironment peer;
-    setenv("ORVANTA_PINENTRY", "/nonexistent/pinentry", 1);
-    ::testing::internal::CaptureStderr();
-    showErrorBox("Error loading pkcs11 library", "Error", 2);
-    const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("Error loading pkcs11 library 0x00000002"), std::string::npos) << err;
+    {
+        PeerEnvironment peer;
+        setenv("ORVANTA_PINENTRY", "/nonexistent/pinentry", 1);
+        ::testing::internal::CaptureStderr();
+        showErrorBox("Error loading pkcs11 library", "Error", 2);
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find("[Error] Error loading pkcs11 library 0x00000002"), std::string::npos) << err;
+    }
+    {
+        // A pinentry that cannot show the message (no terminal, no display).
+        PeerEnvironment peer;
+        setenv("PEER_MODE", "refuse", 1);
+        ::testing::internal::CaptureStderr();
+        showErrorBox("some pkcs11 error", "C_Sign 2", 0x80000001u);
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find("[C_Sign 2] some pkcs11 error 0x80000001"), std::string::npos) << err;
+        const auto lines = peer.received();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "MESSAGE"), lines.end());
+    }
+    {
+        PeerEnvironment peer;  // shown: nothing on standard error
+        ::testing::internal::CaptureStderr();
+        showErrorBox("some pkcs11 error", "C_Sign 2", 6);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    }
 }
 
 // ---- With the token: the PIN entered goes to C_Login ----

@@ -5,6 +5,7 @@
 #   cancel  GETPIN answers the cancel error pinentry gives
 #   die     the program ends when asked for the PIN
 #   mute    the program ends before its greeting
+#   refuse  MESSAGE answers an error, as a pinentry without a terminal or display does
 # With $PEER_HOLD set, GETPIN first creates "$PEER_HOLD.waiting" and waits (at most 10 s) for
 # "$PEER_HOLD.release" to appear.
 log=${PEER_LOG:-/dev/null}
@@ -31,6 +32,13 @@ while IFS= read -r line; do
             echo "OK"
             ;;
         esac
+        ;;
+    MESSAGE*)
+        if [ "${PEER_MODE:-pin}" = refuse ]; then
+            echo "ERR 83886360 No such device <Pinentry>"
+        else
+            echo "OK"
+        fi
         ;;
     BYE*)
         echo "OK closing connection"
