@@ -239,18 +239,19 @@ TEST_F(ApiScript, SoftwareSignatureIsTheEnginesWithThePagesByteOrders) {
 }
 
 TEST_F(ApiScript, SoftwareSignatureOfTextsWithBlanks) {
-    // Missing bytes are zero: the hash reads as if padded with zeros on the right, the key
-    // (least significant byte first) as if padded on the left.
+    // A digit followed by a blank is a byte of its own: 32 such pairs still make 32 bytes.
     std::array<std::uint8_t, 32> keyLe{};
-    keyLe[0] = 0x01;
-    keyLe[1] = 0x02;
+    keyLe.fill(0x01);
     std::array<std::uint8_t, 32> hashLe{};
-    hashLe[31] = 0xAB;
+    hashLe.fill(0x0B);
     const std::string expected = engineSignatureText(keyLe, hashLe);
 
+    std::string key, hash;
+    for (int i = 0; i < 32; ++i) {
+        key += "M ";   // M is the key letter for 1
+        hash += "B ";  // a hex digit
+    }
     FixedNonce nonce({kNonce});
-    const std::string key = "KMKB" + std::string(60, ' ');
-    const std::string hash = "AB" + std::string(62, ' ');
     EXPECT_TRUE(isText(call("olvRepair", {variant(key), variant(hash)}), expected));
 }
 
@@ -263,6 +264,12 @@ TEST_F(ApiScript, SoftwareSignatureNeedsTwoTextsOfSixtyFourCharacters) {
     } cases[] = {
         {key.substr(0, 63), hash}, {key + "M", hash}, {key, hash.substr(0, 63)},
         {key, hash + "1"},         {"", hash},        {keyWithZero, hash},
+        // Texts that are not 32 bytes of hex: a stray character, or blanks leaving fewer bytes.
+        {key.substr(0, 63) + "Z", hash},  // Z is neither a key letter nor a hex digit
+        {key, hash.substr(0, 63) + "G"},
+        {key, "-" + hash.substr(1)},
+        {key, std::string(32, '1') + std::string(32, ' ')},
+        {std::string(32, 'M') + std::string(32, ' '), hash},
     };
     FixedNonce nonce({});
     for (const auto& c : cases)

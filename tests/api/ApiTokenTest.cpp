@@ -349,7 +349,11 @@ TEST_F(ApiToken, SignRefusesHashesOfOtherLengthsWithoutAPrompt) {
     standin().reset();
     std::string withZero = kHash;
     withZero[40] = '\0';
-    for (const std::string& hash : {kHash.substr(0, 63), kHash + "0", std::string(), withZero})
+    // Non-hex characters and blanks that leave fewer than 32 bytes would sign a value the page
+    // never wrote.
+    const std::string nonHex = "G" + kHash.substr(1);
+    const std::string halfBlank = kHash.substr(0, 32) + std::string(32, ' ');
+    for (const std::string& hash : {kHash.substr(0, 63), kHash + "0", std::string(), withZero, nonHex, halfBlank})
         EXPECT_TRUE(isStatus(call("olvSign", {variant("signer"), variant(hash)}), -11)) << hash.size();
     EXPECT_EQ(prompts(), 1);
     EXPECT_EQ(callsOf("C_Login"), 0u);

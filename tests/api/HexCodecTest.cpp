@@ -12,6 +12,7 @@ namespace {
 
 using orv::bytesToHex;
 using orv::hexToBytes;
+using orv::isHexByteText;
 using orv::lettersToHex;
 using orv::reverseBytes;
 using Bytes = std::vector<unsigned char>;
@@ -74,6 +75,21 @@ TEST(HexCodec, SixtyFourCharactersNeverMakeMoreThanThirtyTwoBytes) {
     EXPECT_EQ(hexToBytes(texts[2].c_str(), nullptr, 0), 32u);
     EXPECT_EQ(hexToBytes(texts[1].c_str(), nullptr, 0), 16u);
     EXPECT_EQ(hexToBytes(texts[3].c_str(), nullptr, 0), 32u);
+}
+
+TEST(HexCodec, HexByteTextIsOnlyDigitsAndBlanksMakingTheCount) {
+    const struct {
+        const char* text;
+        std::size_t bytes;
+        bool ok;
+    } cases[] = {
+        {"0a1B", 2, true},  {"0a 1B", 2, true}, {"A B", 2, true}, {"0a1B", 3, false},
+        {"0a1G", 2, false}, {"-1 02", 2, false}, {"\t102", 2, false}, {"", 0, true},
+        {"0x1F", 2, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(isHexByteText(c.text, c.bytes), c.ok) << c.text << " / " << c.bytes;
+    EXPECT_FALSE(isHexByteText(nullptr, 0));
 }
 
 TEST(HexCodec, BytesToUpperCaseHexWithATerminator) {

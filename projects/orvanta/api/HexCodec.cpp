@@ -45,6 +45,17 @@ std::size_t hexToBytes(const char* text, unsigned char* out, std::size_t capacit
     return count;
 }
 
+bool isHexByteText(const char* text, std::size_t bytes) {
+    if (text == nullptr)
+        return false;
+    for (const char* p = text; *p != '\0'; ++p) {
+        const bool digit = (*p >= '0' && *p <= '9') || (*p >= 'a' && *p <= 'f') || (*p >= 'A' && *p <= 'F');
+        if (!digit && *p != ' ')
+            return false;
+    }
+    return hexToBytes(text, nullptr, 0) == bytes;
+}
+
 std::size_t bytesToHex(const unsigned char* bytes, std::size_t n, char* out) {
     for (std::size_t i = 0; i < n; ++i) {
         out[2 * i] = kHexDigits[bytes[i] >> 4];

@@ -14,6 +14,11 @@ namespace orv {
 // `out`, and a null `out` only counts.
 std::size_t hexToBytes(const char* text, unsigned char* out, std::size_t capacity);
 
+// True when the text is made only of hex digits and blanks and makes exactly `bytes` bytes.
+// The scripting object signs only such texts: anything else would sign a value the page
+// never wrote.
+bool isHexByteText(const char* text, std::size_t bytes);
+
 // Each byte as two upper-case hex digits, then a terminating zero: `out` needs 2n + 1
 // characters. Returns 2n + 1.
 std::size_t bytesToHex(const unsigned char* bytes, std::size_t n, char* out);

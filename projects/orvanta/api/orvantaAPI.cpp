@@ -17,7 +17,7 @@ namespace {
 // Statuses of this object's own checks; everything else is the layer's or the engine's.
 constexpr std::int32_t kNotLoggedIn = -2;
 constexpr std::int32_t kReservedName = -10;
-constexpr std::int32_t kBadText = -11;       // empty name, or a hash or key text not 64 long
+constexpr std::int32_t kBadText = -11;       // empty name; a hash or key text not 64 long or not 32 hex bytes
 constexpr std::int32_t kNoSuchKey = -20;
 constexpr std::int32_t kContainerExists = -21;
 
@@ -269,7 +269,7 @@ FB::variant orvantaAPI::olvSign(const FB::variant& name, const FB::variant& hash
     if (id.empty())
         return status(kBadText);
     const std::string hashText = byteString(hash);
-    if (hashText.size() != kHexTextLength)
+    if (hashText.size() != kHexTextLength || !isHexByteText(hashText.c_str(), kHalf))
         return status(kBadText);
     // The page writes the hash most significant byte first; the token reads it the other
     // way round.
@@ -346,6 +346,10 @@ FB::variant orvantaAPI::olvRepair(const FB::variant& key, const FB::variant& has
 
     // The key text is the private key least significant byte first, in the page's letters.
     lettersToHex(&keyText[0]);
+    if (!isHexByteText(keyText.c_str(), kHalf) || !isHexByteText(hashText.c_str(), kHalf)) {
+        secureWipe(&keyText[0], keyText.size());
+        return status(kBadText);
+    }
     unsigned char privateKey[kHalf] = {};
     hexToBytes(keyText.c_str(), privateKey, sizeof privateKey);
     secureWipe(&keyText[0], keyText.size());
