@@ -49,6 +49,9 @@ struct GostXgcdResult {
 // Binary extended Euclid: cx*x + cy*y = gcd. x and y below 2^288 and not both zero.
 // Status 2 when v reaches 0. Carries out of the working width are reported to the log.
 std::uint8_t gostBinaryXgcd(const XgcdValue x, const XgcdValue y, GostXgcdResult& out);
+// The same on sign-magnitude values throughout; gostBinaryXgcd hands over to it whenever
+// its two's-complement shortcut could differ (see GostBinaryXgcd.cpp).
+std::uint8_t gostBinaryXgcdSignMagnitude(const XgcdValue x, const XgcdValue y, GostXgcdResult& out);
 // out = a^-1 mod m. Status 17 (out zeroed) for a or m zero or gcd != 1.
 std::uint8_t gostModInverse(Fe out, const Fe a, const Fe m);
 

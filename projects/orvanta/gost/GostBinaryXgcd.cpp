@@ -1,7 +1,17 @@
 // Binary extended Euclid on sign-magnitude values 288 bits wide (a 256-bit operand and
 // 32 spare bits). Its running time depends on the operands; it is used once per
 // signature, on the projective Z.
+//
+// gostBinaryXgcdSignMagnitude is the algorithm as it stands, for any operands.
+// gostBinaryXgcd runs the same steps on two's-complement values instead (no comparison of
+// magnitudes per update, no branch per sign) when it can vouch for the outcome: operands
+// below 2^256, one of them odd, no coefficient ever near the 288-bit width (where the
+// sign-magnitude form would drop a carry and report it), and both final coefficients
+// non-zero (a zero's sign byte depends on how it was reached). The values are then the
+// same integers in both forms and the result is identical; otherwise it hands over to
+// the sign-magnitude form from the start.
 #include "GostArith.h"
+#include "GostCt.h"
 
 #include "logging.h"
 
@@ -92,7 +102,7 @@ void setSigned(GostSigned& a, std::uint64_t small) {
 
 } // namespace
 
-std::uint8_t gostBinaryXgcd(const XgcdValue x, const XgcdValue y, GostXgcdResult& out) {
+std::uint8_t gostBinaryXgcdSignMagnitude(const XgcdValue x, const XgcdValue y, GostXgcdResult& out) {
     GostSigned sx, sy;
     copyLimbs(sx.mag, x, kXgcdLimbs);
     copyLimbs(sy.mag, y, kXgcdLimbs);
@@ -163,6 +173,151 @@ std::uint8_t gostBinaryXgcd(const XgcdValue x, const XgcdValue y, GostXgcdResult
     out.cx = C;
     out.cy = D;
     return 0;
+}
+
+namespace {
+
+// Two's-complement coefficients of the shortcut: 320 bits, far wider than they get.
+using Twos = std::uint64_t[kXgcdLimbs];
+using Mag = std::uint64_t[kLimbs];  // u and v, below 2^256
+
+void setTwos(Twos a, std::uint64_t small) {
+    zeroLimbs(a, kXgcdLimbs);
+    a[0] = small;
+}
+
+// a = (a + (b & mask)) / 2 exactly (the sum is even); b is non-negative, below 2^256.
+// Returns a non-zero value when the sum reached 2^287 in magnitude.
+std::uint64_t addHalve(Twos a, const Mag b, std::uint64_t mask) {
+    std::uint64_t c = 0;
+    std::uint64_t s0 = adc(a[0], b[0] & mask, c);
+    std::uint64_t s1 = adc(a[1], b[1] & mask, c);
+    std::uint64_t s2 = adc(a[2], b[2] & mask, c);
+    std::uint64_t s3 = adc(a[3], b[3] & mask, c);
+    std::uint64_t s4 = adc(a[4], 0, c);
+    const std::uint64_t wild = (s4 + kTopBit) >> 32;
+    a[0] = (s0 >> 1) | (s1 << 63);
+    a[1] = (s1 >> 1) | (s2 << 63);
+    a[2] = (s2 >> 1) | (s3 << 63);
+    a[3] = (s3 >> 1) | (s4 << 63);
+    a[4] = static_cast<std::uint64_t>(static_cast<std::int64_t>(s4) >> 1);
+    return wild;
+}
+
+// a = (a - (b & mask)) / 2 exactly, as addHalve.
+std::uint64_t subHalve(Twos a, const Mag b, std::uint64_t mask) {
+    std::uint64_t c = 0;
+    std::uint64_t s0 = sbb(a[0], b[0] & mask, c);
+    std::uint64_t s1 = sbb(a[1], b[1] & mask, c);
+    std::uint64_t s2 = sbb(a[2], b[2] & mask, c);
+    std::uint64_t s3 = sbb(a[3], b[3] & mask, c);
+    std::uint64_t s4 = sbb(a[4], 0, c);
+    const std::uint64_t wild = (s4 + kTopBit) >> 32;
+    a[0] = (s0 >> 1) | (s1 << 63);
+    a[1] = (s1 >> 1) | (s2 << 63);
+    a[2] = (s2 >> 1) | (s3 << 63);
+    a[3] = (s3 >> 1) | (s4 << 63);
+    a[4] = static_cast<std::uint64_t>(static_cast<std::int64_t>(s4) >> 1);
+    return wild;
+}
+
+// a -= b; non-zero when the result reached 2^287 in magnitude.
+std::uint64_t subTwos(Twos a, const Twos b) {
+    std::uint64_t c = 0;
+    for (std::size_t i = 0; i < kXgcdLimbs; ++i)
+        a[i] = sbb(a[i], b[i], c);
+    return (a[4] + kTopBit) >> 32;
+}
+
+// The steps with mask = all-ones when c and d are not both even: (c + y)/2 and
+// (d - x)/2, else c/2 and d/2.
+std::uint64_t halveStep(Twos c, Twos d, const Mag x, const Mag y) {
+    const std::uint64_t mask = ctMask((c[0] | d[0]) & 1);
+    return addHalve(c, y, mask) | subHalve(d, x, mask);
+}
+
+bool isEvenMag(const Mag a) { return (a[0] & 1) == 0; }
+
+void halveMag(Mag a) {
+    a[0] = (a[0] >> 1) | (a[1] << 63);
+    a[1] = (a[1] >> 1) | (a[2] << 63);
+    a[2] = (a[2] >> 1) | (a[3] << 63);
+    a[3] >>= 1;
+}
+
+// The sign-magnitude form of a coefficient known to be below 2^287 in magnitude.
+void toSigned(GostSigned& out, const Twos a) {
+    const std::uint64_t negative = a[4] >> 63;
+    std::uint64_t c = negative;
+    for (std::size_t i = 0; i < kXgcdLimbs; ++i)  // |a|: complement and add one when negative
+        out.mag[i] = adc(a[i] ^ ctMask(negative), 0, c);
+    out.sign = static_cast<std::uint8_t>(negative ^ 1);
+}
+
+enum class Shortcut { Done, Declined };
+
+Shortcut xgcdTwos(const XgcdValue x, const XgcdValue y, GostXgcdResult& out, std::uint8_t& status) {
+    if (x[4] != 0 || y[4] != 0 || (isEven(x) && isEven(y)))
+        return Shortcut::Declined;
+    Mag xm, ym, u, v;
+    copyLimbs(xm, x, kLimbs);
+    copyLimbs(ym, y, kLimbs);
+    copyLimbs(u, x, kLimbs);
+    copyLimbs(v, y, kLimbs);
+    // One operand odd: g = 1 and the steps keep A*x + B*y = u and C*x + D*y = v, which
+    // makes every (A + y), (B - x), (C + y) and (D - x) below even.
+    Twos A, B, C, D;
+    setTwos(A, 1);
+    setTwos(B, 0);
+    setTwos(C, 0);
+    setTwos(D, 1);
+    std::uint64_t wild = 0;
+    if (!isZeroLimbs(u, kLimbs)) {
+        do {
+            while (isEvenMag(u)) {
+                halveMag(u);
+                wild |= halveStep(A, B, xm, ym);
+            }
+            while (isEvenMag(v)) {
+                if (isZeroLimbs(v, kLimbs)) {
+                    if (wild)
+                        return Shortcut::Declined;  // the other form may have logged on the way
+                    status = 2;
+                    return Shortcut::Done;
+                }
+                halveMag(v);
+                wild |= halveStep(C, D, xm, ym);
+            }
+            std::uint64_t borrow = 0;
+            Mag diff;
+            for (std::size_t i = 0; i < kLimbs; ++i)
+                diff[i] = sbb(u[i], v[i], borrow);
+            if (borrow == 0) {  // u >= v
+                copyLimbs(u, diff, kLimbs);
+                wild |= subTwos(A, C) | subTwos(B, D);
+            } else {
+                subLimbs(v, v, u, kLimbs);
+                wild |= subTwos(C, A) | subTwos(D, B);
+            }
+        } while (!isZeroLimbs(u, kLimbs));
+    }
+    if (wild || isZeroLimbs(C, kXgcdLimbs) || isZeroLimbs(D, kXgcdLimbs))
+        return Shortcut::Declined;
+    copyLimbs(out.gcd, v, kLimbs);
+    out.gcd[4] = 0;
+    toSigned(out.cx, C);
+    toSigned(out.cy, D);
+    status = 0;
+    return Shortcut::Done;
+}
+
+} // namespace
+
+std::uint8_t gostBinaryXgcd(const XgcdValue x, const XgcdValue y, GostXgcdResult& out) {
+    std::uint8_t status = 0;
+    if (xgcdTwos(x, y, out, status) == Shortcut::Done)
+        return status;
+    return gostBinaryXgcdSignMagnitude(x, y, out);
 }
 
 }} // namespace orv::gost

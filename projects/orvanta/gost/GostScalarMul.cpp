@@ -1,48 +1,39 @@
-// k*P, right to left over all 256 bits: Q runs through 2^i*P (the table of doublings) and
-// every bit costs one addition, kept when the bit is 1 and dropped when it is 0. Before R
-// holds a point the addition adds P instead of R, so even the nonce's trailing zero bits
-// run the same operations; the choices are masks, never branches on the nonce.
+// k*P, right to left over all 256 bits (GostScalarLoop.h), with the field arithmetic the
+// selected set and the processor allow: the lazy CryptoPro-A arithmetic (with mulx/adx
+// where present) for the letter A, the reduced generic arithmetic for the others.
 #include "GostArith.h"
-#include "GostCt.h"
+#include "GostCpu.h"
+#include "GostFieldAMulx.h"
+#include "GostScalarLoop.h"
 
 namespace orv { namespace gost {
 
 namespace {
-void copyPoint(std::uint64_t mask, GostPoint& dst, const GostPoint& src) {
-    ctCopy4(mask, dst.X, src.X);
-    ctCopy4(mask, dst.Y, src.Y);
-    ctCopy4(mask, dst.Z, src.Z);
+
+#if defined(ORV_GOST_HAVE_MULX)
+// flatten: the field operations (which carry the target themselves) are inlined here.
+ORV_GOST_MULX_TARGET __attribute__((flatten)) std::uint8_t scalarMulA_Mulx(const std::uint32_t k[kWords]) {
+    return scalarMulLoop<FieldAMulx>(k);
 }
+#endif
+
+std::uint8_t scalarMulA(const std::uint32_t k[kWords]) { return scalarMulLoop<FieldA>(k); }
+
+std::uint8_t scalarMulGeneric(const std::uint32_t k[kWords]) { return scalarMulLoop<FieldGeneric>(k); }
+
 } // namespace
 
 std::uint8_t gostScalarMul(const std::uint32_t k[kWords]) {
-    GostWorkArea& w = gostWork;
     const std::uint8_t built = gostBuildDoublings();
     if (built != 0)
         return built;
-    w.rSet = 0;
-    w.infinity = 0;
-    zeroLimbs(w.Qi.Z, kLimbs);
-    w.Qi.Z[0] = 1;
-    for (unsigned i = 0; i < 256; ++i) {
-        copyLimbs(w.Qi.X, w.doublings.x[i], kLimbs);
-        copyLimbs(w.Qi.Y, w.doublings.y[i], kLimbs);
-        const std::uint64_t bit = ctMask((k[i / 32] >> (i % 32)) & 1);
-        w.addend = w.base;
-        copyPoint(w.rSet, w.addend, w.R);
-        // Every addition lands in the dummy slots first. Its only failure is R = -Q
-        // (Q never has Y = 0 on these prime-order curves), which for a kept addition
-        // leaves R unset and raises the infinity flag.
-        const std::uint8_t status = gostPointAddAffine(w.dummy, w.addend, w.Qi);
-        const std::uint64_t atInfinity = ctMask(status >> 1 & 1);
-        const std::uint64_t real = bit & w.rSet;
-        const std::uint64_t first = bit & ~w.rSet;
-        copyPoint(real & ~atInfinity, w.R, w.dummy);
-        copyPoint(first, w.R, w.Qi);
-        w.infinity = (w.infinity & ~(real & ~atInfinity)) | (real & atInfinity);
-        w.rSet = (w.rSet | bit) & ~(real & atInfinity);
-    }
-    return w.infinity ? 2 : 0;
+    if (gostWork.letter != 'A')
+        return scalarMulGeneric(k);
+#if defined(ORV_GOST_HAVE_MULX)
+    if (gostCpuHasMulxAdx())
+        return scalarMulA_Mulx(k);
+#endif
+    return scalarMulA(k);
 }
 
 }} // namespace orv::gost
