@@ -188,57 +188,75 @@ void setTwos(Twos a, std::uint64_t small) {
 
 // a = (a + (b & mask)) / 2 exactly (the sum is even); b is non-negative, below 2^256.
 // Returns a non-zero value when the sum reached 2^287 in magnitude.
-std::uint64_t addHalve(Twos a, const Mag b, std::uint64_t mask) {
-    std::uint64_t c = 0;
-    std::uint64_t s0 = adc(a[0], b[0] & mask, c);
-    std::uint64_t s1 = adc(a[1], b[1] & mask, c);
-    std::uint64_t s2 = adc(a[2], b[2] & mask, c);
-    std::uint64_t s3 = adc(a[3], b[3] & mask, c);
-    std::uint64_t s4 = adc(a[4], 0, c);
-    const std::uint64_t wild = (s4 + kTopBit) >> 32;
+ORV_GOST_INLINE std::uint64_t addHalve(Twos a, const Mag b, std::uint64_t mask) {
+    Carry c = 0;
+    const std::uint64_t s0 = addc(a[0], b[0] & mask, c);
+    const std::uint64_t s1 = addc(a[1], b[1] & mask, c);
+    const std::uint64_t s2 = addc(a[2], b[2] & mask, c);
+    const std::uint64_t s3 = addc(a[3], b[3] & mask, c);
+    const std::uint64_t s4 = addc(a[4], 0, c);
     a[0] = (s0 >> 1) | (s1 << 63);
     a[1] = (s1 >> 1) | (s2 << 63);
     a[2] = (s2 >> 1) | (s3 << 63);
     a[3] = (s3 >> 1) | (s4 << 63);
     a[4] = static_cast<std::uint64_t>(static_cast<std::int64_t>(s4) >> 1);
-    return wild;
+    return (s4 + kTopBit) >> 32;
 }
 
 // a = (a - (b & mask)) / 2 exactly, as addHalve.
-std::uint64_t subHalve(Twos a, const Mag b, std::uint64_t mask) {
-    std::uint64_t c = 0;
-    std::uint64_t s0 = sbb(a[0], b[0] & mask, c);
-    std::uint64_t s1 = sbb(a[1], b[1] & mask, c);
-    std::uint64_t s2 = sbb(a[2], b[2] & mask, c);
-    std::uint64_t s3 = sbb(a[3], b[3] & mask, c);
-    std::uint64_t s4 = sbb(a[4], 0, c);
-    const std::uint64_t wild = (s4 + kTopBit) >> 32;
+ORV_GOST_INLINE std::uint64_t subHalve(Twos a, const Mag b, std::uint64_t mask) {
+    Carry c = 0;
+    const std::uint64_t s0 = subb(a[0], b[0] & mask, c);
+    const std::uint64_t s1 = subb(a[1], b[1] & mask, c);
+    const std::uint64_t s2 = subb(a[2], b[2] & mask, c);
+    const std::uint64_t s3 = subb(a[3], b[3] & mask, c);
+    const std::uint64_t s4 = subb(a[4], 0, c);
     a[0] = (s0 >> 1) | (s1 << 63);
     a[1] = (s1 >> 1) | (s2 << 63);
     a[2] = (s2 >> 1) | (s3 << 63);
     a[3] = (s3 >> 1) | (s4 << 63);
     a[4] = static_cast<std::uint64_t>(static_cast<std::int64_t>(s4) >> 1);
-    return wild;
-}
-
-// a -= b; non-zero when the result reached 2^287 in magnitude.
-std::uint64_t subTwos(Twos a, const Twos b) {
-    std::uint64_t c = 0;
-    for (std::size_t i = 0; i < kXgcdLimbs; ++i)
-        a[i] = sbb(a[i], b[i], c);
-    return (a[4] + kTopBit) >> 32;
+    return (s4 + kTopBit) >> 32;
 }
 
 // The steps with mask = all-ones when c and d are not both even: (c + y)/2 and
 // (d - x)/2, else c/2 and d/2.
-std::uint64_t halveStep(Twos c, Twos d, const Mag x, const Mag y) {
+ORV_GOST_INLINE std::uint64_t halveStep(Twos c, Twos d, const Mag x, const Mag y) {
     const std::uint64_t mask = ctMask((c[0] | d[0]) & 1);
     return addHalve(c, y, mask) | subHalve(d, x, mask);
 }
 
-bool isEvenMag(const Mag a) { return (a[0] & 1) == 0; }
+// The coefficients of the subtraction step: mask ? c -= a : a -= c (c - a being the
+// negation of a - c). Non-zero when the difference reached 2^287 in magnitude.
+ORV_GOST_INLINE std::uint64_t subtractStep(Twos a, Twos c, std::uint64_t mask) {
+    Carry borrow = 0;
+    const std::uint64_t d0 = subb(a[0], c[0], borrow);
+    const std::uint64_t d1 = subb(a[1], c[1], borrow);
+    const std::uint64_t d2 = subb(a[2], c[2], borrow);
+    const std::uint64_t d3 = subb(a[3], c[3], borrow);
+    const std::uint64_t d4 = subb(a[4], c[4], borrow);
+    Carry carry = static_cast<Carry>(mask & 1);  // -d = ~d + 1
+    const std::uint64_t n0 = addc(d0 ^ mask, 0, carry);
+    const std::uint64_t n1 = addc(d1 ^ mask, 0, carry);
+    const std::uint64_t n2 = addc(d2 ^ mask, 0, carry);
+    const std::uint64_t n3 = addc(d3 ^ mask, 0, carry);
+    const std::uint64_t n4 = addc(d4 ^ mask, 0, carry);
+    a[0] = ctMux(mask, a[0], n0);
+    a[1] = ctMux(mask, a[1], n1);
+    a[2] = ctMux(mask, a[2], n2);
+    a[3] = ctMux(mask, a[3], n3);
+    a[4] = ctMux(mask, a[4], n4);
+    c[0] = ctMux(mask, n0, c[0]);
+    c[1] = ctMux(mask, n1, c[1]);
+    c[2] = ctMux(mask, n2, c[2]);
+    c[3] = ctMux(mask, n3, c[3]);
+    c[4] = ctMux(mask, n4, c[4]);
+    return (d4 + kTopBit) >> 32;
+}
 
-void halveMag(Mag a) {
+ORV_GOST_INLINE bool isEvenMag(const Mag a) { return (a[0] & 1) == 0; }
+
+ORV_GOST_INLINE void halveMag(Mag a) {
     a[0] = (a[0] >> 1) | (a[1] << 63);
     a[1] = (a[1] >> 1) | (a[2] << 63);
     a[2] = (a[2] >> 1) | (a[3] << 63);
@@ -248,9 +266,9 @@ void halveMag(Mag a) {
 // The sign-magnitude form of a coefficient known to be below 2^287 in magnitude.
 void toSigned(GostSigned& out, const Twos a) {
     const std::uint64_t negative = a[4] >> 63;
-    std::uint64_t c = negative;
+    Carry c = static_cast<Carry>(negative);
     for (std::size_t i = 0; i < kXgcdLimbs; ++i)  // |a|: complement and add one when negative
-        out.mag[i] = adc(a[i] ^ ctMask(negative), 0, c);
+        out.mag[i] = addc(a[i] ^ ctMask(negative), 0, c);
     out.sign = static_cast<std::uint8_t>(negative ^ 1);
 }
 
@@ -288,17 +306,28 @@ Shortcut xgcdTwos(const XgcdValue x, const XgcdValue y, GostXgcdResult& out, std
                 halveMag(v);
                 wild |= halveStep(C, D, xm, ym);
             }
-            std::uint64_t borrow = 0;
-            Mag diff;
-            for (std::size_t i = 0; i < kLimbs; ++i)
-                diff[i] = sbb(u[i], v[i], borrow);
-            if (borrow == 0) {  // u >= v
-                copyLimbs(u, diff, kLimbs);
-                wild |= subTwos(A, C) | subTwos(B, D);
-            } else {
-                subLimbs(v, v, u, kLimbs);
-                wild |= subTwos(C, A) | subTwos(D, B);
-            }
+            // u >= v: u -= v, (A, B) -= (C, D); else v -= u, (C, D) -= (A, B). Without a
+            // branch: the comparison goes either way at random.
+            Carry borrow = 0;
+            const std::uint64_t d0 = subb(u[0], v[0], borrow);
+            const std::uint64_t d1 = subb(u[1], v[1], borrow);
+            const std::uint64_t d2 = subb(u[2], v[2], borrow);
+            const std::uint64_t d3 = subb(u[3], v[3], borrow);
+            const std::uint64_t vBigger = ctMask(borrow);
+            Carry carry = borrow;  // |u - v| = ~diff + 1 when it borrowed
+            const std::uint64_t m0 = addc(d0 ^ vBigger, 0, carry);
+            const std::uint64_t m1 = addc(d1 ^ vBigger, 0, carry);
+            const std::uint64_t m2 = addc(d2 ^ vBigger, 0, carry);
+            const std::uint64_t m3 = addc(d3 ^ vBigger, 0, carry);
+            u[0] = ctMux(vBigger, u[0], m0);
+            u[1] = ctMux(vBigger, u[1], m1);
+            u[2] = ctMux(vBigger, u[2], m2);
+            u[3] = ctMux(vBigger, u[3], m3);
+            v[0] = ctMux(vBigger, m0, v[0]);
+            v[1] = ctMux(vBigger, m1, v[1]);
+            v[2] = ctMux(vBigger, m2, v[2]);
+            v[3] = ctMux(vBigger, m3, v[3]);
+            wild |= subtractStep(A, C, vBigger) | subtractStep(B, D, vBigger);
         } while (!isZeroLimbs(u, kLimbs));
     }
     if (wild || isZeroLimbs(C, kXgcdLimbs) || isZeroLimbs(D, kXgcdLimbs))

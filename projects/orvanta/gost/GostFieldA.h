@@ -11,50 +11,9 @@
 #include "GostCt.h"
 #include "GostWords.h"
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>  // _addcarry_u64 and _subborrow_u64: plain adc and sbb
-#endif
-
 namespace orv { namespace gost {
 
-#if defined(__GNUC__)
-#define ORV_GOST_INLINE inline __attribute__((always_inline))
-#else
-#define ORV_GOST_INLINE inline
-#endif
-
 constexpr std::uint64_t kFoldA617 = 617;  // 2^256 - p, for the A prime
-
-// Carry chains through the flags where the compiler offers them; the 128-bit helpers of
-// GostWords.h make GCC spill their halves to the stack once a whole point addition is
-// inlined into one function.
-#if defined(__x86_64__) && defined(__GNUC__)
-using Carry = unsigned char;
-ORV_GOST_INLINE std::uint64_t addc(std::uint64_t a, std::uint64_t b, Carry& c) {
-    unsigned long long out;
-    c = _addcarry_u64(c, a, b, &out);
-    return out;
-}
-ORV_GOST_INLINE std::uint64_t subb(std::uint64_t a, std::uint64_t b, Carry& c) {
-    unsigned long long out;
-    c = _subborrow_u64(c, a, b, &out);
-    return out;
-}
-#else
-using Carry = std::uint64_t;
-ORV_GOST_INLINE std::uint64_t addc(std::uint64_t a, std::uint64_t b, Carry& c) {
-    const std::uint64_t s = a + c;
-    const std::uint64_t out = s + b;
-    c = (s < c) | (out < b);
-    return out;
-}
-ORV_GOST_INLINE std::uint64_t subb(std::uint64_t a, std::uint64_t b, Carry& c) {
-    const std::uint64_t d = a - b;
-    const std::uint64_t out = d - c;
-    c = (a < b) | (d < c);
-    return out;
-}
-#endif
 
 // Shared by both variants: the reductions after the products, additions and subtractions.
 struct FieldALazyOps {

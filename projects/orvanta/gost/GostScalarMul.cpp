@@ -11,10 +11,7 @@ namespace orv { namespace gost {
 namespace {
 
 #if defined(ORV_GOST_HAVE_MULX)
-// flatten: the field operations (which carry the target themselves) are inlined here.
-ORV_GOST_MULX_TARGET __attribute__((flatten)) std::uint8_t scalarMulA_Mulx(const std::uint32_t k[kWords]) {
-    return scalarMulLoop<FieldAMulx>(k);
-}
+std::uint8_t scalarMulA_Mulx(const std::uint32_t k[kWords]) { return scalarMulLoop<FieldAMulx>(k); }
 #endif
 
 std::uint8_t scalarMulA(const std::uint32_t k[kWords]) { return scalarMulLoop<FieldA>(k); }

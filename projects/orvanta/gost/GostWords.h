@@ -7,6 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>  // _addcarry_u64 and _subborrow_u64
+#endif
+
 namespace orv { namespace gost {
 
 constexpr std::size_t kLimbs = 4;   // 64-bit limbs of a 256-bit value
@@ -74,6 +78,43 @@ inline std::uint64_t sbb(std::uint64_t a, std::uint64_t b, std::uint64_t& borrow
     borrow = wideHi(t) & 1;
     return wideLo(t);
 }
+
+#if defined(__GNUC__)
+#define ORV_GOST_INLINE inline __attribute__((always_inline))
+#else
+#define ORV_GOST_INLINE inline
+#endif
+
+// Carry chains through the flags where the compiler offers them (plain adc and sbb): the
+// 128-bit helpers above make GCC spill their halves to the stack once a whole point addition is
+// inlined into one function.
+#if defined(__x86_64__) && defined(__GNUC__)
+using Carry = unsigned char;
+ORV_GOST_INLINE std::uint64_t addc(std::uint64_t a, std::uint64_t b, Carry& c) {
+    unsigned long long out;
+    c = _addcarry_u64(c, a, b, &out);
+    return out;
+}
+ORV_GOST_INLINE std::uint64_t subb(std::uint64_t a, std::uint64_t b, Carry& c) {
+    unsigned long long out;
+    c = _subborrow_u64(c, a, b, &out);
+    return out;
+}
+#else
+using Carry = std::uint64_t;
+ORV_GOST_INLINE std::uint64_t addc(std::uint64_t a, std::uint64_t b, Carry& c) {
+    const std::uint64_t s = a + c;
+    const std::uint64_t out = s + b;
+    c = (s < c) | (out < b);
+    return out;
+}
+ORV_GOST_INLINE std::uint64_t subb(std::uint64_t a, std::uint64_t b, Carry& c) {
+    const std::uint64_t d = a - b;
+    const std::uint64_t out = d - c;
+    c = (a < b) | (d < c);
+    return out;
+}
+#endif
 
 // out = a + b over n limbs; returns the carry.
 inline std::uint64_t addLimbs(std::uint64_t* out, const std::uint64_t* a, const std::uint64_t* b,
