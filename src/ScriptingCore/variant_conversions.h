@@ -72,9 +72,11 @@ struct converter<std::shared_ptr<T>> {
         if constexpr (!std::is_base_of<JSAPI, T>::value) {
             return v.cast<std::shared_ptr<T>>();
         } else {
-            if (v.is_of_type<std::shared_ptr<T>>())
-                return v.cast<std::shared_ptr<T>>();
-            JSAPIPtr held = heldObject(v);
+            // A handle of exactly the asked-for class is accepted as it is held (a
+            // subclass handle is no JSAPIPtr), but still goes through the rules below.
+            JSAPIPtr held = v.is_of_type<std::shared_ptr<T>>()
+                                ? JSAPIPtr(v.cast<std::shared_ptr<T>>())
+                                : heldObject(v);
             if (!held)
                 return nullptr;
             // The innermost plug-in object wins over the browser object that wraps it.

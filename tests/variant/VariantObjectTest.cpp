@@ -51,6 +51,14 @@ TEST(VariantObject, TheInnermostPluginObjectWins) {
     // Asked for the browser object's own class, the wrapper itself comes back.
     EXPECT_EQ(v.convert_cast<FB::JSObjectPtr>(), wrapper);
     EXPECT_THROW((void)v.convert_cast<std::shared_ptr<OtherPluginObject>>(), FB::bad_variant_cast);
+
+    // Held as exactly the handle asked for, the wrapper still gives way to the plug-in
+    // object inside it; a wrapper of nothing stays itself.
+    const variant asApi{FB::JSAPIPtr(wrapper)};
+    EXPECT_EQ(asApi.convert_cast<FB::JSAPIPtr>(), plugin);
+    EXPECT_EQ(variant(FB::JSAPIWeakPtr(wrapper)).convert_cast<FB::JSAPIPtr>(), plugin);
+    auto plain = FakeJSObject::create();
+    EXPECT_EQ(variant(FB::JSAPIPtr(plain)).convert_cast<FB::JSAPIPtr>(), plain);
 }
 
 TEST(VariantObject, ScriptArrayBecomesAListInOrder) {
