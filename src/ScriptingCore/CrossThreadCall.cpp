@@ -59,21 +59,17 @@ void CrossThreadCall::syncCallbackFunctor(void* userData) {
     // The waiter may already have let go of the call (shutdown); then this is the owner.
     std::unique_ptr<std::shared_ptr<CrossThreadCall>> ticket(static_cast<std::shared_ptr<CrossThreadCall>*>(userData));
     CrossThreadCall& call = **ticket;
-    // The call runs without the call's mutex, so that a waiter can still see a shutdown
-    // and leave while the browser is busy in a long call. The waiter reads the result only
-    // after it has seen "returned" under the mutex.
-    std::unique_ptr<script_error> failure;
+    // The call runs under the call's mutex: the call may use the waiter's own variables,
+    // so the waiter must not see a shutdown and leave while the call is still running.
+    std::lock_guard<std::mutex> lock(call.m_mutex);
     try {
         call.funct->call();
     } catch (const script_error& e) {
-        failure.reset(new script_error(e.what()));
+        call.m_result = new script_error(e.what());
     } catch (const std::exception& e) {
         // Nothing may escape into the browser's callback; the waiter gets the message.
-        failure.reset(new script_error(e.what()));
+        call.m_result = new script_error(e.what());
     }
-    std::lock_guard<std::mutex> lock(call.m_mutex);
-    if (failure)
-        call.m_result = failure.release();
     call.m_returned = true;
     call.m_cond.notify_one();
 }
