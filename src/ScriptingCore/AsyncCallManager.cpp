@@ -73,18 +73,21 @@ AsyncCallData* AsyncCallManager::makeCallback(void (*func)(void*), void* userDat
 void AsyncCallManager::call(AsyncCallData* data) {
     void (*func)(void*) = nullptr;
     void* userData = nullptr;
+    int id = 0;
     {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
         func = claim(data);
         userData = data->userData;
+        id = data->uniqId;
     }
     if (func)
         func(userData);  // without the mutex: the call may schedule others
     // The record is not read again: a modal loop inside func may have run this trampoline
-    // a second time, which found nothing to run and freed the record already.
+    // a second time, which found nothing to run and freed the record already, and a record
+    // made since may live at the same address; only the id tells them apart.
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     auto it = std::find(m_pending.begin(), m_pending.end(), data);
-    if (it != m_pending.end()) {
+    if (it != m_pending.end() && (*it)->uniqId == id) {
         m_pending.erase(it);
         freeRecord(data);
     }
