@@ -238,6 +238,40 @@ TEST_F(ApiScript, SoftwareSignatureIsTheEnginesWithThePagesByteOrders) {
     EXPECT_TRUE(boxes_.boxes().empty());
 }
 
+TEST_F(ApiScript, KeyTextWrittenInHexIsReadThroughTheAlphabet) {
+    // Digits pass unchanged, but A-F are letters of the alphabet too:
+    // A stands for D, B for 2, C for 7, D for B, E for 9 and F for 5.
+    const std::string key = "0123456789ABCDEF0123456789abcdef0123456789ABCDEF0123456789ABCDEF";
+    auto nibble = [](char c) -> std::uint8_t {
+        switch (c) {
+        case 'A': return 0xD;
+        case 'B': return 0x2;
+        case 'C': return 0x7;
+        case 'D': return 0xB;
+        case 'E': return 0x9;
+        case 'F': return 0x5;
+        case 'a': case 'b': case 'c': case 'd': case 'e': case 'f': return static_cast<std::uint8_t>(c - 'a' + 10);
+        default: return static_cast<std::uint8_t>(c - '0');
+        }
+    };
+    std::array<std::uint8_t, 32> readKey{}, plainKey{};
+    for (int i = 0; i < 32; ++i) {
+        readKey[i] = static_cast<std::uint8_t>(nibble(key[2 * i]) << 4 | nibble(key[2 * i + 1]));
+        ASSERT_EQ(hexToBytes(key.substr(2 * i, 2).c_str(), &plainKey[i], 1), 1u);
+    }
+    ASSERT_NE(readKey, plainKey);
+    std::array<std::uint8_t, 32> hashLe{};
+    for (int i = 0; i < 32; ++i)
+        hashLe[i] = static_cast<std::uint8_t>(31 - i);
+    const std::string expected = engineSignatureText(readKey, hashLe);
+    const std::string plainReading = engineSignatureText(plainKey, hashLe);
+
+    FixedNonce nonce({kNonce});
+    const variant result = call("olvRepair", {variant(key), variant(countingHash())});
+    EXPECT_TRUE(isText(result, expected));
+    EXPECT_FALSE(isText(result, plainReading));
+}
+
 TEST_F(ApiScript, SoftwareSignatureOfTextsWithBlanks) {
     // A digit followed by a blank is a byte of its own: 32 such pairs still make 32 bytes.
     std::array<std::uint8_t, 32> keyLe{};

@@ -59,6 +59,66 @@ TEST_F(ApiToken, LoginStateLoginAndLogout) {
     EXPECT_TRUE(boxes_.boxes().empty());
 }
 
+// The module calls of each method, in order, from a logged-out session with one container.
+TEST_F(ApiToken, EveryMethodMakesItsModuleCallsInOrder) {
+    present();
+    generate("signer");
+    ASSERT_FALSE(loggedIn());
+    const std::vector<std::string> search = {"C_FindObjectsInit", "C_FindObjects", "C_FindObjectsFinal"};
+    auto join = [](std::initializer_list<std::vector<std::string>> parts) {
+        std::vector<std::string> all;
+        for (const auto& part : parts)
+            all.insert(all.end(), part.begin(), part.end());
+        return all;
+    };
+    const std::vector<std::string> info = {"C_GetSessionInfo"};
+    const std::vector<std::string> readValue = {"C_GetAttributeValue", "C_GetAttributeValue"};
+    const struct {
+        const char* method;
+        VariantList args;
+        std::vector<std::string> calls;
+        long status = 0;  // 0: the call succeeds
+    } cases[] = {
+        {"olvIsTokenPresentAndOK", {}, {"C_GetSlotList", "C_GetSlotList", "C_GetSlotInfo"}},
+        {"olvIsUserLoggedIn", {}, info, -2},
+        {"olvLogout", {}, info},  // not logged in: no C_Logout
+        {"olvUserLoginDlg", {}, {"C_GetSessionInfo", "C_Login"}},
+        {"olvUserLoginDlg", {}, info},  // already logged in
+        {"olvLogout", {}, {"C_GetSessionInfo", "C_Logout"}},
+        {"olvGetNumberOfContainers", {}, join({info, search, readValue})},
+        {"olvGetContainerName", {variant(0)}, {}},
+        {"olvGetPublicKey", {variant("signer")}, join({info, search, readValue})},
+        {"olvSign", {variant("signer"), variant(kHash)},
+         join({info, {"C_Login"}, search, {"C_SignInit", "C_Sign", "C_Sign", "C_Logout"}})},
+        {"olvGenKeyPair", {variant("fresh")},
+         join({info, {"C_Login"}, search, search, {"C_GenerateKeyPair"}, readValue, {"C_Logout"}})},
+        {"olvDestroyContainer", {variant("fresh")},
+         join({info, {"C_Login"}, search, search, {"C_DestroyObject", "C_DestroyObject", "C_Logout"}})},
+        {"olvRepair", {variant(std::string(64, 'M')), variant(kHash)}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.method);
+        standin().reset();
+        const variant answer = call(c.method, c.args);
+        if (c.status)
+            EXPECT_TRUE(isStatus(answer, c.status));
+        else
+            EXPECT_FALSE(answer.is_of_type<long>()) << describe(answer);
+        EXPECT_EQ(standin().calls(), c.calls);
+        if (std::string(c.method) == "olvGenKeyPair" || std::string(c.method) == "olvDestroyContainer") {
+            // The public key is looked for first, then the private one.
+            for (unsigned nth : {1u, 2u}) {
+                const auto init = standin().findCall("C_FindObjectsInit", nth);
+                ASSERT_TRUE(init);
+                const auto templ = standin().recordedTemplate(*init, "template");
+                ASSERT_TRUE(templ && templ->size() == 4u);
+                EXPECT_EQ((*templ)[1], attribute(CKA_PRIVATE, {static_cast<unsigned char>(nth - 1)})) << nth;
+            }
+        }
+    }
+    EXPECT_TRUE(boxes_.boxes().empty());
+}
+
 TEST_F(ApiToken, LoginStatusesReachThePage) {
     present();
     companion_->answer("000000");
