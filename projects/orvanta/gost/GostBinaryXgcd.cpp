@@ -181,6 +181,10 @@ namespace {
 using Twos = std::uint64_t[kXgcdLimbs];
 using Mag = std::uint64_t[kLimbs];  // u and v, below 2^256
 
+// Non-zero when a value with this top limb is 2^287 or more in magnitude (top limb outside
+// [-2^31, 2^31)): near enough to the 288-bit width to leave it to the other form.
+ORV_GOST_INLINE std::uint64_t nearWidth(std::uint64_t top) { return (top + 0x80000000u) >> 32; }
+
 void setTwos(Twos a, std::uint64_t small) {
     zeroLimbs(a, kXgcdLimbs);
     a[0] = small;
@@ -200,7 +204,7 @@ ORV_GOST_INLINE std::uint64_t addHalve(Twos a, const Mag b, std::uint64_t mask) 
     a[2] = (s2 >> 1) | (s3 << 63);
     a[3] = (s3 >> 1) | (s4 << 63);
     a[4] = static_cast<std::uint64_t>(static_cast<std::int64_t>(s4) >> 1);
-    return (s4 + kTopBit) >> 32;
+    return nearWidth(s4);
 }
 
 // a = (a - (b & mask)) / 2 exactly, as addHalve.
@@ -216,7 +220,7 @@ ORV_GOST_INLINE std::uint64_t subHalve(Twos a, const Mag b, std::uint64_t mask) 
     a[2] = (s2 >> 1) | (s3 << 63);
     a[3] = (s3 >> 1) | (s4 << 63);
     a[4] = static_cast<std::uint64_t>(static_cast<std::int64_t>(s4) >> 1);
-    return (s4 + kTopBit) >> 32;
+    return nearWidth(s4);
 }
 
 // The steps with mask = all-ones when c and d are not both even: (c + y)/2 and
@@ -251,7 +255,7 @@ ORV_GOST_INLINE std::uint64_t subtractStep(Twos a, Twos c, std::uint64_t mask) {
     c[2] = ctMux(mask, n2, c[2]);
     c[3] = ctMux(mask, n3, c[3]);
     c[4] = ctMux(mask, n4, c[4]);
-    return (d4 + kTopBit) >> 32;
+    return nearWidth(d4);
 }
 
 ORV_GOST_INLINE bool isEvenMag(const Mag a) { return (a[0] & 1) == 0; }
@@ -283,7 +287,7 @@ Shortcut xgcdTwos(const XgcdValue x, const XgcdValue y, GostXgcdResult& out, std
     copyLimbs(u, x, kLimbs);
     copyLimbs(v, y, kLimbs);
     // One operand odd: g = 1 and the steps keep A*x + B*y = u and C*x + D*y = v, which
-    // makes every (A + y), (B - x), (C + y) and (D - x) below even.
+    // makes (A + y), (B - x), (C + y) and (D - x) even wherever they are halved.
     Twos A, B, C, D;
     setTwos(A, 1);
     setTwos(B, 0);

@@ -80,21 +80,13 @@ struct FieldALazyOps {
     }
 };
 
-// The 64 x 64 -> 128-bit product of the portable variant.
-struct PortableMul {
+// The products: schoolbook rows, the squaring with cross products doubled, then
+// hi * 2^256 + lo folded to lo + 617 * hi.
+struct FieldA : FieldALazyOps {
     static ORV_GOST_INLINE std::uint64_t mulLoHi(std::uint64_t a, std::uint64_t b, std::uint64_t& hi) {
         const Wide t = wideMul(a, b);
         hi = wideHi(t);
         return wideLo(t);
-    }
-};
-
-// The products: schoolbook rows, the squaring with cross products doubled, then
-// hi * 2^256 + lo folded to lo + 617 * hi. M supplies the 64-bit multiplication.
-template <class M>
-struct FieldAProducts : FieldALazyOps {
-    static ORV_GOST_INLINE std::uint64_t mulLoHi(std::uint64_t a, std::uint64_t b, std::uint64_t& hi) {
-        return M::mulLoHi(a, b, hi);
     }
 
     // r0..r4 = r0..r3 + ai * (b0..b3). The sum is below 2^320, so r4 takes the top carry.
@@ -195,7 +187,5 @@ struct FieldAProducts : FieldALazyOps {
         fold(out, r0, r1, r2, r3, r4, r5, r6, r7);
     }
 };
-
-using FieldA = FieldAProducts<PortableMul>;
 
 }} // namespace orv::gost

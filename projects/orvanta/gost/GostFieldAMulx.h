@@ -16,7 +16,7 @@ namespace orv { namespace gost {
 
 struct FieldAMulx : FieldALazyOps {
     // out = a * b mod p; a, b below 2^256, out below 2^256. out may be a or b.
-    static inline void mul(Fe out, const Fe a, const Fe b) {
+    static ORV_GOST_INLINE void mul(Fe out, const Fe a, const Fe b) {
         std::uint64_t r0, r1, r2, r3, r4, r5, r6, r7, t, h;
         // Row i adds a[i] * b into r[i..i+4]: adcx takes the low halves, adox the high
         // ones, and the limb r[i+4] starts as the zero both chains end in. Then the
@@ -119,7 +119,7 @@ struct FieldAMulx : FieldALazyOps {
 
     // out = a^2 mod p. The general product: the loop ran faster with it than with the
     // squaring of FieldA on mulx (measured).
-    static inline void sqr(Fe out, const Fe a) { mul(out, a, a); }
+    static ORV_GOST_INLINE void sqr(Fe out, const Fe a) { mul(out, a, a); }
 };
 
 }} // namespace orv::gost
