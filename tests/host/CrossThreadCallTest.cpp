@@ -167,10 +167,15 @@ TEST_F(CrossThreadCalls, FireAndForgetIgnoresScriptAndConversionErrors) {
             ++runs;
             FB::variant(5).cast<std::string>();
         });
+        // Any other standard error must not escape into the browser's callback either.
+        host->ScheduleOnMainThread(host, [&] {
+            ++runs;
+            throw std::runtime_error("device removed");
+        });
         host->ScheduleOnMainThread(host, [&] { ++runs; });
     });
     ASSERT_TRUE(queue.waitIdle());
-    EXPECT_EQ(runs, 3);
+    EXPECT_EQ(runs, 4);
 }
 
 TEST_F(CrossThreadCalls, RefusedFireAndForgetReleasesItsTargetAtOnce) {

@@ -191,6 +191,17 @@ TEST(VariantConvert, ToLong) {
     }
 }
 
+TEST(VariantConvert, WideLongIsHeldToThirtyTwoBits) {
+    if (sizeof(long) == 4)
+        GTEST_SKIP() << "long is 32 bits here";
+    // 64-bit Linux: a long is itself 64 bits, and gets the signed 64-bit rule.
+    long value = 0;
+    EXPECT_EQ(outcomeOf(variant(static_cast<long>(2147483648LL)), &value), Outcome::PosOverflow);
+    EXPECT_EQ(outcomeOf(variant(static_cast<long>(-2147483649LL)), &value), Outcome::NegOverflow);
+    EXPECT_EQ(outcomeOf(variant(static_cast<long>(-2147483648LL)), &value), Outcome::Value);
+    EXPECT_EQ(value, -2147483647L - 1);
+}
+
 TEST(VariantConvert, OverflowErrorsAreBoostsNotBadVariantCast) {
     try {
         (void)variant(2147483648.0).convert_cast<long>();
