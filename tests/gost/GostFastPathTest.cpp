@@ -2,7 +2,8 @@
 // fault in a rare branch: the lazy CryptoPro-A field arithmetic (portable and mulx/adx)
 // against the fully reduced one at the carry and borrow edges, the scalar multiplication
 // on every field variant, and the binary gcd's two's-complement shortcut against the
-// sign-magnitude form, including the operands where the shortcut has to decline.
+// sign-magnitude form (both of its variants: odd x >= y, and the rest), including the
+// operands where the shortcut has to decline.
 #include "FixedNonce.h"
 #include "GostVectors.h"
 #include "gost/GostArith.h"
@@ -274,6 +275,10 @@ TEST(GostBinaryXgcdShortcut, GivesWhatTheSignMagnitudeFormGives) {
         if (i % 10 == 0)
             y[3] = y[2] = 0;  // very different sizes
         pairs.emplace_back(x, y);
+    }
+    for (int i = 0; i < 20; ++i) {  // the inversions of the engine: p first, a Z below it
+        std::vector<std::uint64_t> z = {nextRandom(seed), nextRandom(seed), nextRandom(seed), nextRandom(seed) >> (i % 3), 0};
+        pairs.push_back({{p[0], p[1], p[2], p[3], 0}, z});
     }
     LogCapture log;
     for (const auto& pr : pairs) {

@@ -9,7 +9,9 @@
 // sign-magnitude form would drop a carry and report it), and both final coefficients
 // non-zero (a zero's sign byte depends on how it was reached). The values are then the
 // same integers in both forms and the result is identical; otherwise it hands over to
-// the sign-magnitude form from the start.
+// the sign-magnitude form from the start. With an odd x >= y (the engine's inversions:
+// the modulus p is odd and the larger operand) it keeps only the coefficients of y, which
+// halves the work (xgcdOddFirst).
 #include "GostArith.h"
 #include "GostCt.h"
 
@@ -181,9 +183,9 @@ namespace {
 using Twos = std::uint64_t[kXgcdLimbs];
 using Mag = std::uint64_t[kLimbs];  // u and v, below 2^256
 
-// Non-zero when a value with this top limb is 2^287 or more in magnitude (top limb outside
-// [-2^31, 2^31)): near enough to the 288-bit width to leave it to the other form.
-ORV_GOST_INLINE std::uint64_t nearWidth(std::uint64_t top) { return (top + 0x80000000u) >> 32; }
+// Non-zero when a value with this top limb is 2^286 or more in magnitude (top limb outside
+// [-2^30, 2^30)): near enough to the 288-bit width to leave it to the other form.
+ORV_GOST_INLINE std::uint64_t nearWidth(std::uint64_t top) { return (top + 0x40000000u) >> 31; }
 
 void setTwos(Twos a, std::uint64_t small) {
     zeroLimbs(a, kXgcdLimbs);
@@ -267,6 +269,31 @@ ORV_GOST_INLINE void halveMag(Mag a) {
     a[3] >>= 1;
 }
 
+// u >= v: u -= v, else v -= u; returns all-ones when v was the larger. Without a
+// branch: the comparison goes either way at random.
+ORV_GOST_INLINE std::uint64_t subtractMagnitudes(Mag u, Mag v) {
+    Carry borrow = 0;
+    const std::uint64_t d0 = subb(u[0], v[0], borrow);
+    const std::uint64_t d1 = subb(u[1], v[1], borrow);
+    const std::uint64_t d2 = subb(u[2], v[2], borrow);
+    const std::uint64_t d3 = subb(u[3], v[3], borrow);
+    const std::uint64_t vBigger = ctMask(borrow);
+    Carry carry = borrow;  // |u - v| = ~diff + 1 when it borrowed
+    const std::uint64_t m0 = addc(d0 ^ vBigger, 0, carry);
+    const std::uint64_t m1 = addc(d1 ^ vBigger, 0, carry);
+    const std::uint64_t m2 = addc(d2 ^ vBigger, 0, carry);
+    const std::uint64_t m3 = addc(d3 ^ vBigger, 0, carry);
+    u[0] = ctMux(vBigger, u[0], m0);
+    u[1] = ctMux(vBigger, u[1], m1);
+    u[2] = ctMux(vBigger, u[2], m2);
+    u[3] = ctMux(vBigger, u[3], m3);
+    v[0] = ctMux(vBigger, m0, v[0]);
+    v[1] = ctMux(vBigger, m1, v[1]);
+    v[2] = ctMux(vBigger, m2, v[2]);
+    v[3] = ctMux(vBigger, m3, v[3]);
+    return vBigger;
+}
+
 // The sign-magnitude form of a coefficient known to be below 2^287 in magnitude.
 void toSigned(GostSigned& out, const Twos a) {
     const std::uint64_t negative = a[4] >> 63;
@@ -310,27 +337,8 @@ Shortcut xgcdTwos(const XgcdValue x, const XgcdValue y, GostXgcdResult& out, std
                 halveMag(v);
                 wild |= halveStep(C, D, xm, ym);
             }
-            // u >= v: u -= v, (A, B) -= (C, D); else v -= u, (C, D) -= (A, B). Without a
-            // branch: the comparison goes either way at random.
-            Carry borrow = 0;
-            const std::uint64_t d0 = subb(u[0], v[0], borrow);
-            const std::uint64_t d1 = subb(u[1], v[1], borrow);
-            const std::uint64_t d2 = subb(u[2], v[2], borrow);
-            const std::uint64_t d3 = subb(u[3], v[3], borrow);
-            const std::uint64_t vBigger = ctMask(borrow);
-            Carry carry = borrow;  // |u - v| = ~diff + 1 when it borrowed
-            const std::uint64_t m0 = addc(d0 ^ vBigger, 0, carry);
-            const std::uint64_t m1 = addc(d1 ^ vBigger, 0, carry);
-            const std::uint64_t m2 = addc(d2 ^ vBigger, 0, carry);
-            const std::uint64_t m3 = addc(d3 ^ vBigger, 0, carry);
-            u[0] = ctMux(vBigger, u[0], m0);
-            u[1] = ctMux(vBigger, u[1], m1);
-            u[2] = ctMux(vBigger, u[2], m2);
-            u[3] = ctMux(vBigger, u[3], m3);
-            v[0] = ctMux(vBigger, m0, v[0]);
-            v[1] = ctMux(vBigger, m1, v[1]);
-            v[2] = ctMux(vBigger, m2, v[2]);
-            v[3] = ctMux(vBigger, m3, v[3]);
+            // u >= v: u -= v, (A, B) -= (C, D); else v -= u, (C, D) -= (A, B).
+            const std::uint64_t vBigger = subtractMagnitudes(u, v);
             wild |= subtractStep(A, C, vBigger) | subtractStep(B, D, vBigger);
         } while (!isZeroLimbs(u, kLimbs));
     }
@@ -344,12 +352,99 @@ Shortcut xgcdTwos(const XgcdValue x, const XgcdValue y, GostXgcdResult& out, std
     return Shortcut::Done;
 }
 
+// The steps for odd x >= y (the inversion's case: the modulus comes first), on the
+// coefficients of y alone. Since x is odd, A*x + B*y = u makes A = u + B*y (mod 2), so
+// "A and B both even" is "B even" (u is even where it is asked), and likewise for C and
+// D; A and C need not be kept. They stay small: |A| = |u - B*y| / x <= 1 + |B| because
+// u <= x and y <= x, and |C| <= 1 + |D| because v <= y. With B and D kept below 2^286,
+// no value of the sign-magnitude form comes near its width. C is recovered at the end
+// from C*x + D*y = gcd.
+Shortcut xgcdOddFirst(const XgcdValue x, const XgcdValue y, GostXgcdResult& out, std::uint8_t& status) {
+    Mag xm, ym, u, v;
+    copyLimbs(xm, x, kLimbs);
+    copyLimbs(ym, y, kLimbs);
+    copyLimbs(u, x, kLimbs);
+    copyLimbs(v, y, kLimbs);
+    Twos B, D;
+    setTwos(B, 0);
+    setTwos(D, 1);
+    std::uint64_t wild = 0;
+    do {  // u = x is odd, so not zero
+        while (isEvenMag(u)) {
+            halveMag(u);
+            wild |= subHalve(B, xm, ctMask(B[0] & 1));
+        }
+        while (isEvenMag(v)) {
+            if (isZeroLimbs(v, kLimbs)) {
+                if (wild)
+                    return Shortcut::Declined;
+                status = 2;
+                return Shortcut::Done;
+            }
+            halveMag(v);
+            wild |= subHalve(D, xm, ctMask(D[0] & 1));
+        }
+        const std::uint64_t vBigger = subtractMagnitudes(u, v);
+        wild |= subtractStep(B, D, vBigger);
+    } while (!isZeroLimbs(u, kLimbs));
+    if (wild)
+        return Shortcut::Declined;
+
+    // C = (v - D*y) / x, exact: the quotient modulo 2^320 is the integer itself, as
+    // |C| < 2^319. Limb by limb with x^-1 mod 2^64 (Hensel): each quotient limb clears
+    // the lowest remaining limb of the dividend.
+    Twos n, C;
+    for (std::size_t i = 0; i < kXgcdLimbs; ++i)  // n = v - D*y mod 2^320
+        n[i] = i < kLimbs ? v[i] : 0;
+    for (std::size_t i = 0; i < kLimbs; ++i) {
+        std::uint64_t carry = 0;
+        Carry borrow = 0;
+        for (std::size_t j = 0; i + j < kXgcdLimbs; ++j) {
+            std::uint64_t lo, hi;
+            mulWide(D[j], ym[i], lo, hi);
+            Carry c = 0;
+            const std::uint64_t prod = addc(lo, carry, c);
+            carry = hi + c;
+            n[i + j] = subb(n[i + j], prod, borrow);
+        }
+    }
+    std::uint64_t inv = xm[0];  // x^-1 mod 2^64 by Newton: 3, 6, 12, 24, 48, 96 bits
+    for (int i = 0; i < 5; ++i)
+        inv *= 2 - xm[0] * inv;
+    for (std::size_t i = 0; i < kXgcdLimbs; ++i) {
+        C[i] = n[i] * inv;
+        std::uint64_t carry = 0;
+        Carry borrow = 0;
+        for (std::size_t j = 0; i + j < kXgcdLimbs; ++j) {  // n -= C[i] * x * 2^(64 i)
+            std::uint64_t lo = 0, hi = 0;
+            if (j < kLimbs)
+                mulWide(C[i], xm[j], lo, hi);
+            Carry c = 0;
+            const std::uint64_t prod = addc(lo, carry, c);
+            carry = hi + c;
+            n[i + j] = subb(n[i + j], prod, borrow);
+        }
+    }
+    if (isZeroLimbs(C, kXgcdLimbs) || isZeroLimbs(D, kXgcdLimbs))
+        return Shortcut::Declined;
+    copyLimbs(out.gcd, v, kLimbs);
+    out.gcd[4] = 0;
+    toSigned(out.cx, C);
+    toSigned(out.cy, D);
+    status = 0;
+    return Shortcut::Done;
+}
+
 } // namespace
 
 std::uint8_t gostBinaryXgcd(const XgcdValue x, const XgcdValue y, GostXgcdResult& out) {
     std::uint8_t status = 0;
-    if (xgcdTwos(x, y, out, status) == Shortcut::Done)
+    if (x[4] == 0 && y[4] == 0 && !isEven(x) && notLess(x, y)) {
+        if (xgcdOddFirst(x, y, out, status) == Shortcut::Done)
+            return status;
+    } else if (xgcdTwos(x, y, out, status) == Shortcut::Done) {
         return status;
+    }
     return gostBinaryXgcdSignMagnitude(x, y, out);
 }
 
