@@ -134,6 +134,26 @@ TEST(GostLazyField, SubtractionWrapsTwiceBelowZero) {
     EXPECT_EQ(limbsOf(out), referenceSub(zero, top));
 }
 
+TEST(GostLazyField, EqualResiduesSubtractToZeroOrP) {
+    // The addition's equal-x test looks at v = v1 - v2 only: the two representatives of a
+    // residue (a and a + p) must come out as 0 or p, and nothing else may.
+    const Value one = {1, 0, 0, 0}, onePlusP = {0xFFFFFFFFFFFFFD98ull, ~0ull, ~0ull, ~0ull}, two = {2, 0, 0, 0};
+    const Value top = {~0ull, ~0ull, ~0ull, ~0ull}, topMinusP = {616, 0, 0, 0};
+    const struct {
+        Value b, a;
+        bool zero;
+    } cases[] = {
+        {one, one, true},  {onePlusP, one, true}, {one, onePlusP, true}, {top, topMinusP, true},
+        {topMinusP, top, true}, {two, one, false}, {one, two, false},  {top, one, false},
+        {kP, {0, 0, 0, 0}, true},
+    };
+    for (const auto& c : cases) {
+        Fe out;
+        FieldA::sub(out, c.b.data(), c.a.data());
+        EXPECT_EQ(isZeroModP(out, kP.data()), c.zero) << std::hex << c.b[0] << " - " << c.a[0];
+    }
+}
+
 // ---- scalar multiplication on every field variant ----
 
 class GostScalarPaths : public ::testing::Test {

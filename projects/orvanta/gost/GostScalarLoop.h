@@ -19,6 +19,13 @@ struct FieldGeneric {
     static void canonical(Fe out, const Fe a) { copyLimbs(out, a, kLimbs); }
 };
 
+// a = 0 mod p, for a below 2^256 (so 0 or p).
+ORV_GOST_INLINE bool isZeroModP(const Fe a, const Fe p) {
+    const std::uint64_t zero = a[0] | a[1] | a[2] | a[3];
+    const std::uint64_t isP = (a[0] ^ p[0]) | (a[1] ^ p[1]) | (a[2] ^ p[2]) | (a[3] ^ p[3]);
+    return (ctIsZero(zero) | ctIsZero(isP)) != 0;
+}
+
 // out = r + q for q with Z = 1 (its Z is not read), the formulas of gostPointAdd with
 // Z_Q = 1 put in: 9 multiplications and 2 squarings. r's coordinates may be any
 // representatives F allows; q's are reduced. out may be r, never q.
@@ -28,20 +35,17 @@ ORV_GOST_INLINE std::uint8_t addMixed(GostPoint& out, const GostPoint& r, const 
     // u1 = Y_R, v1 = X_R
     F::mul(w.u2, q.Y, r.Z);
     F::mul(w.v2, q.X, r.Z);
-    // Equal x: R = -Q (infinity) or R = Q (a doubling), decided on reduced values. The
+    F::sub(w.u, r.Y, w.u2);
+    F::sub(w.v, r.X, w.v2);
+    // Equal x: R = -Q (infinity) or R = Q (a doubling). v1 = v2 exactly when v = v1 - v2
+    // is 0 mod p, i.e. 0 or (as a value below 2^256) p itself; the same for u and y. The
     // scalar multiplication meets this only in its first, discarded addition (P + P
     // whatever the nonce), so the branch tells nothing about a secret.
-    F::canonical(w.t1, r.X);
-    F::canonical(w.t2, w.v2);
-    if (ctEqual(w.t1, w.t2, kLimbs)) {
-        F::canonical(w.t1, r.Y);
-        F::canonical(w.t2, w.u2);
-        if (!ctEqual(w.t1, w.t2, kLimbs))
+    if (isZeroModP(w.v, w.p)) {
+        if (!isZeroModP(w.u, w.p))
             return 2;
         return gostPointDouble(out, q);
     }
-    F::sub(w.u, r.Y, w.u2);
-    F::sub(w.v, r.X, w.v2);
     copyLimbs(w.w, r.Z, kLimbs);
     // r is not read below: out may be r.
     F::sqr(w.uu, w.u);

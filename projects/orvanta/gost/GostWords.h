@@ -86,8 +86,8 @@ inline std::uint64_t sbb(std::uint64_t a, std::uint64_t b, std::uint64_t& borrow
 #endif
 
 // Carry chains through the flags where the compiler offers them (plain adc and sbb): the
-// 128-bit helpers above make GCC spill their halves to the stack once a whole point addition is
-// inlined into one function.
+// 128-bit helpers above make GCC spill their halves to the stack once a whole point
+// addition is inlined into one function.
 #if defined(__x86_64__) && defined(__GNUC__)
 using Carry = unsigned char;
 ORV_GOST_INLINE std::uint64_t addc(std::uint64_t a, std::uint64_t b, Carry& c) {
