@@ -74,6 +74,15 @@ ORV_GOST_INLINE void ctCopyPoint(std::uint64_t mask, GostPoint& dst, const GostP
     ctCopy4(mask, dst.Z, src.Z);
 }
 
+// dst = mask ? a : b for the three coordinates.
+ORV_GOST_INLINE void ctSelectPoint(std::uint64_t mask, GostPoint& dst, const GostPoint& a, const GostPoint& b) {
+    for (std::size_t i = 0; i < kLimbs; ++i) {
+        dst.X[i] = ctMux(mask, a.X[i], b.X[i]);
+        dst.Y[i] = ctMux(mask, a.Y[i], b.Y[i]);
+        dst.Z[i] = ctMux(mask, a.Z[i], b.Z[i]);
+    }
+}
+
 // R = k * base over the table of doublings (built): one addition of 2^i * P per bit i,
 // kept when the bit is 1 and dropped when it is 0. Before R holds a point the addition
 // adds P instead of R, so even the nonce's trailing zero bits run the same operations;
@@ -89,8 +98,7 @@ ORV_GOST_INLINE std::uint8_t scalarMulLoop(const std::uint32_t k[kWords]) {
         copyLimbs(w.Qi.X, w.doublings.x[i], kLimbs);
         copyLimbs(w.Qi.Y, w.doublings.y[i], kLimbs);
         const std::uint64_t bit = ctMask((k[i / 32] >> (i % 32)) & 1);
-        w.addend = w.base;
-        ctCopyPoint(w.rSet, w.addend, w.R);
+        ctSelectPoint(w.rSet, w.addend, w.R, w.base);
         // Every addition lands in the dummy slots first. Its only failure is R = -Q
         // (Q never has Y = 0 on these prime-order curves), which for a kept addition
         // leaves R unset and raises the infinity flag.
