@@ -40,20 +40,22 @@ struct FieldALazyOps {
     // far above 617 and cannot borrow.
     static ORV_GOST_INLINE void sub(Fe out, const Fe b, const Fe a) {
         Carry borrow = 0;
-        std::uint64_t d0 = subb(b[0], a[0], borrow);
-        std::uint64_t d1 = subb(b[1], a[1], borrow);
-        std::uint64_t d2 = subb(b[2], a[2], borrow);
-        std::uint64_t d3 = subb(b[3], a[3], borrow);
-        const std::uint64_t first = kFoldA617 & ctMask(borrow);
-        borrow = 0;
-        d0 = subb(d0, first, borrow);
-        d1 = subb(d1, 0, borrow);
-        d2 = subb(d2, 0, borrow);
-        d3 = subb(d3, 0, borrow);
-        out[0] = d0 - (kFoldA617 & ctMask(borrow));
-        out[1] = d1;
-        out[2] = d2;
-        out[3] = d3;
+        const std::uint64_t d0 = subb(b[0], a[0], borrow);
+        const std::uint64_t d1 = subb(b[1], a[1], borrow);
+        const std::uint64_t d2 = subb(b[2], a[2], borrow);
+        const std::uint64_t d3 = subb(b[3], a[3], borrow);
+        // d - 617 runs alongside (it needs no borrow of d), then the choice: this keeps
+        // the subtraction short on the addition's critical path.
+        Carry again = 0;
+        const std::uint64_t e0 = subb(d0, kFoldA617, again);
+        const std::uint64_t e1 = subb(d1, 0, again);
+        const std::uint64_t e2 = subb(d2, 0, again);
+        const std::uint64_t e3 = subb(d3, 0, again);
+        const std::uint64_t wrapped = ctMask(borrow);
+        out[0] = ctMux(wrapped, e0 - (kFoldA617 & ctMask(again)), d0);
+        out[1] = ctMux(wrapped, e1, d1);
+        out[2] = ctMux(wrapped, e2, d2);
+        out[3] = ctMux(wrapped, e3, d3);
     }
 
     // out = a * 2 mod p (the one-word constant of the addition); a below 2^256, out
