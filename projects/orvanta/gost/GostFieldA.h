@@ -1,8 +1,8 @@
 #pragma once
 // Field arithmetic modulo the CryptoPro-A prime p = 2^256 - 617 for the inner loop of the
 // scalar multiplication. Values there are kept below 2^256 but not necessarily below p
-// (each is one of at most two representatives of its residue): that saves the final
-// comparison with p in every multiplication and the extra pass in every subtraction.
+// (each is one of at most two representatives of its residue): a product then ends after
+// its folds, without the comparison with p and the conditional subtraction.
 // `canonical` brings a value below p where it is compared or leaves the loop, so what
 // comes out is exactly what reducing every step would give.
 //

@@ -38,7 +38,7 @@ ORV_GOST_INLINE std::uint8_t addMixed(GostPoint& out, const GostPoint& r, const 
     F::sub(w.u, r.Y, w.u2);
     F::sub(w.v, r.X, w.v2);
     // Equal x: R = -Q (infinity) or R = Q (a doubling). v1 = v2 exactly when v = v1 - v2
-    // is 0 mod p, i.e. 0 or (as a value below 2^256) p itself; the same for u and y. The
+    // is 0 mod p, i.e. 0 or (as a value below 2^256) p itself; u tells the two apart. The
     // scalar multiplication meets this only in its first, discarded addition (P + P
     // whatever the nonce), so the branch tells nothing about a secret.
     if (isZeroModP(w.v, w.p)) {
