@@ -20,13 +20,6 @@ namespace {
 using namespace orv::gost;
 using namespace orv::test;
 
-std::uint64_t nextRandom(std::uint64_t& s) {
-    s ^= s << 13;
-    s ^= s >> 7;
-    s ^= s << 17;
-    return s;
-}
-
 // value mod modulus one bit at a time: slow, obviously right.
 std::vector<std::uint32_t> referenceMod(const std::vector<std::uint32_t>& value, const std::vector<std::uint32_t>& mod) {
     std::vector<std::uint32_t> rem(mod.size() + 1, 0);

@@ -24,13 +24,6 @@ namespace {
 using namespace orv::gost;
 using namespace orv::test;
 
-std::uint64_t nextRandom(std::uint64_t& s) {
-    s ^= s << 13;
-    s ^= s >> 7;
-    s ^= s << 17;
-    return s;
-}
-
 using Value = std::vector<std::uint64_t>;  // four limbs
 
 const Value kP = {0xFFFFFFFFFFFFFD97ull, ~0ull, ~0ull, ~0ull};

@@ -1,5 +1,6 @@
 #pragma once
-// Shared inputs of the GOST tests: the parameter-set OIDs and RFC 5832's example.
+// Shared inputs of the GOST tests: the parameter-set OIDs, RFC 5832's example and a
+// repeatable source of pseudo-random operands.
 
 #include <cstdint>
 #include <vector>
@@ -26,5 +27,13 @@ constexpr const char* kQTest = "8000000000000000000000000000000150FE8A1892976154
 constexpr const char* kQA = "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF6C611070995AD10045841B09B761B893";
 constexpr const char* kQB = "800000000000000000000000000000015F700CFFF1A624E5E497161BCC8A198F";
 constexpr const char* kQC = "9B9F605F5A858107AB1EC85E6B41C8AA582CA3511EDDFB74F02F3A6598980BB9";
+
+// xorshift64: the same operands in every run, so a failure can be replayed.
+inline std::uint64_t nextRandom(std::uint64_t& s) {
+    s ^= s << 13;
+    s ^= s >> 7;
+    s ^= s << 17;
+    return s;
+}
 
 }} // namespace orv::test

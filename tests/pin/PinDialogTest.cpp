@@ -80,21 +80,6 @@ private:
     volatile bool found_ = false;
 };
 
-struct Entered {
-    int result;
-    std::string pin;
-};
-
-Entered ask() {
-    unsigned char buffer[36];
-    std::memset(buffer, 0xEE, sizeof buffer);
-    std::int32_t length = -1;
-    const int result = askPin(buffer, &length);
-    if (!result)
-        return {0, std::string()};
-    return {result, std::string(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(length))};
-}
-
 void type(HWND dialog, const std::string& text) {
     HWND edit = GetDlgItem(dialog, IDC_PIN_EDIT);
     for (char c : text)

@@ -113,4 +113,26 @@ private:
 #endif
 };
 
+// One PIN request as the session layer makes it: the buffer is pre-filled so that a write
+// past the PIN or an added terminator shows.
+struct Entered {
+    int result;
+    std::string pin;
+};
+
+inline Entered ask() {
+    unsigned char buffer[36];
+    std::memset(buffer, 0xEE, sizeof buffer);
+    std::int32_t length = -1;
+    const int result = askPin(buffer, &length);
+    if (!result) {
+        EXPECT_EQ(length, -1);  // nothing is handed out on cancel
+        return {result, std::string()};
+    }
+    EXPECT_GE(length, 0);
+    EXPECT_LE(length, 32);
+    EXPECT_EQ(buffer[length], 0xEE);  // no terminator added
+    return {result, std::string(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(length))};
+}
+
 }} // namespace orv::test

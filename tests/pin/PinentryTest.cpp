@@ -5,6 +5,7 @@
 #include "../token/TokenFixture.h"
 
 #include "ErrorBox.h"
+#include "PinTestSupport.h"
 #include "PlatformUi.h"
 #include "pin/PinEntry.h"
 #include "token/Pkcs11Session.h"
@@ -71,33 +72,6 @@ private:
 const std::vector<std::string> kPinConversation = {
     "START", "SETTITLE Ввод пин-кода", "SETPROMPT Введите пин-код", "SETOK OK", "SETCANCEL Отмена",
     "GETPIN", "BYE"};
-
-bool pinBufferWiped() {
-    for (char c : pinText)
-        if (c != 0)
-            return false;
-    return pinLength == 0;
-}
-
-struct Entered {
-    int result;
-    std::string pin;
-};
-
-Entered ask() {
-    unsigned char buffer[36];
-    std::memset(buffer, 0xEE, sizeof buffer);
-    std::int32_t length = -1;
-    const int result = askPin(buffer, &length);
-    if (!result) {
-        EXPECT_EQ(length, -1);  // nothing is handed out on cancel
-        return {result, std::string()};
-    }
-    EXPECT_GE(length, 0);
-    EXPECT_LE(length, 32);
-    EXPECT_EQ(buffer[length], 0xEE);  // no terminator added
-    return {result, std::string(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(length))};
-}
 
 TEST(ScriptedPinentry, AsksWithTheDialogsTextsAndWipesTheBuffer) {
     PeerEnvironment peer;
