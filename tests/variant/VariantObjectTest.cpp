@@ -91,6 +91,7 @@ TEST(VariantObject, ContainersFromNonObjectsOrNothingAreBadCasts) {
     }
     try {
         (void)variant(5).convert_cast<FB::VariantList>();
+        FAIL() << "a number converted to a list";
     } catch (const FB::bad_variant_cast& e) {
         EXPECT_EQ(e.to, typeid(FB::JSObjectPtr).name());
     }
