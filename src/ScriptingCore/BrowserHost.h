@@ -66,8 +66,8 @@ public:
     // Runs func on the main thread and waits for it; inline when already there. A
     // script_error raised by func arrives here with its message; FB::script_error
     // "Could not marshal to main thread" or "Shutting down" when the call cannot complete.
-    // A waiter that gets "Shutting down" may leave before shutdown has run its call, so
-    // the call should hold what it uses by value, not refer to the caller's locals.
+    // A call whose waiter got "Shutting down" never runs, so it may refer to the caller's
+    // locals.
     template <typename Functor>
     std::invoke_result_t<Functor&> CallOnMainThread(Functor func) {
         std::shared_lock<UpgradeMutex> lock(m_xtmutex);
