@@ -22,7 +22,7 @@ struct BrowserHost::HtmlLogRequest {
 
 BrowserHost::BrowserHost()
     : m_callManager(std::make_shared<AsyncCallManager>()), m_threadId(std::this_thread::get_id()),
-      m_isShutDown(false), m_streamManager(std::make_shared<BrowserStreamManager>()) {}
+      m_isShutDown(false), m_shutdownStarted(false), m_streamManager(std::make_shared<BrowserStreamManager>()) {}
 
 BrowserHost::~BrowserHost() = default;
 
@@ -67,6 +67,11 @@ void BrowserHost::AsyncHtmlLog(void* logReq) {
 }
 
 void BrowserHost::shutdown() {
+    // Only the first call does the work. Later ones, including those made from inside it
+    // (a pending call below may hold the last handle to a plug-in object whose destructor
+    // shuts its host down), return at once instead of waiting for the lock held here.
+    if (m_shutdownStarted.exchange(true))
+        return;
     // A pending request run below may hold the last other reference to this host.
     BrowserHostPtr keepAlive = weak_from_this().lock();
     freeRetainedObjects();

@@ -42,7 +42,7 @@ public:
     // Writes to the framework log and, from the main thread later, to the page's console.
     virtual void htmlLog(const std::string& str);
     // Frees retained objects, runs the pending main-thread calls once, fails later
-    // cross-thread calls. Safe to call again.
+    // cross-thread calls. Any further call, also from inside the first, returns at once.
     virtual void shutdown();
     virtual void DoDeferredRelease() const = 0;
     virtual DOM::WindowPtr _createWindow(const JSObjectPtr& obj) const;
@@ -93,6 +93,7 @@ private:
     AsyncCallManagerPtr m_callManager;
     std::thread::id m_threadId;
     std::atomic<bool> m_isShutDown;
+    std::atomic<bool> m_shutdownStarted;
     mutable UpgradeMutex m_xtmutex;
     mutable std::recursive_mutex m_jsObjectMutex;
     mutable std::list<JSAPIPtr> m_retainedObjects;

@@ -96,6 +96,17 @@ void busyUntilReleased(void* data) {
     busy->released.wait_for(std::chrono::seconds(10));
 }
 
+void shutDownHost(void* host) {
+    static_cast<TestBrowserHost*>(host)->shutdown();
+}
+
+// Shuts its host down when it goes, as the plug-in core does in its destructor.
+struct ShutsDownWhenDestroyed {
+    explicit ShutsDownWhenDestroyed(std::shared_ptr<TestBrowserHost> h) : host(std::move(h)) {}
+    ~ShutsDownWhenDestroyed() { host->shutdown(); }
+    std::shared_ptr<TestBrowserHost> host;
+};
+
 } // namespace
 
 TEST_F(CrossThreadCalls, OnTheMainThreadTheCallRunsInline) {
@@ -377,6 +388,23 @@ TEST_F(CrossThreadCalls, ACallGivenUpAtShutdownNeverRuns) {
     });
     EXPECT_EQ(earlier.runs, 1);
     EXPECT_EQ(runs, 0);
+}
+
+TEST_F(CrossThreadCalls, ShutdownReachedAgainFromInsideShutdownReturnsAtOnce) {
+    // A pending call may hold the last handle to an object whose destructor shuts the host
+    // down; and a pending call may shut it down itself. Both happen inside shutdown.
+    host->setHoldCalls(true);
+    std::atomic<int> runs{0};
+    {
+        auto owner = std::make_shared<ShutsDownWhenDestroyed>(host);
+        host->ScheduleOnMainThread(owner, [&runs] { ++runs; });
+    }
+    ASSERT_TRUE(host->ScheduleAsyncCall(&shutDownHost, host.get()));
+    ASSERT_TRUE(host->ScheduleAsyncCall(&countCall, &runs));
+    BoundedThread shutter([&] { host->shutdown(); });
+    ASSERT_TRUE(shutter.finishedWithin(std::chrono::seconds(5))) << "shutdown deadlocked on itself";
+    EXPECT_TRUE(host->isShutDown());
+    EXPECT_EQ(runs, 2);  // the calls after the nested shutdowns still ran, once
 }
 
 TEST_F(CrossThreadCalls, ManyWorkersAtOnce) {
