@@ -100,14 +100,14 @@ DOM::NodePtr BrowserHost::_createNode(const JSObjectPtr& obj) const {
 bool BrowserHost::ScheduleAsyncCall(void (*func)(void*), void* userData) const {
     if (isShutDown())
         return false;
-    AsyncCallData* record = m_callManager->makeCallback(func, userData);
-    if (!record)
+    void* handle = m_callManager->makeCallback(func, userData);
+    if (!handle)
         return false;  // shut down meanwhile
-    if (_scheduleAsyncCall(&AsyncCallManager::asyncCallbackFunction, record))
+    if (_scheduleAsyncCall(&AsyncCallManager::asyncCallbackFunction, handle))
         return true;
     // Refused: take the record back, or shutdown would later run a call whose data the
     // caller frees now. If shutdown got to it first, it has run: report it as scheduled.
-    return !m_callManager->cancel(record);
+    return !m_callManager->cancel(handle);
 }
 
 void BrowserHost::retainJSObject(const JSAPIPtr& obj) const {

@@ -256,6 +256,29 @@ TEST_F(CrossThreadCalls, ARecordHandedBackDuringItsOwnRunLeavesTheNextRecordAlon
     EXPECT_EQ(reentry.later, 1);
 }
 
+TEST_F(CrossThreadCalls, AStaleHandBackNeverRunsALaterCall) {
+    // The browser hands back a call that has already run and been freed; a call scheduled
+    // since may occupy the same memory and must still wait for its own turn.
+    host->setHoldCalls(true);
+    std::atomic<int> first{0}, second{0};
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(host->ScheduleAsyncCall(&countCall, &first));
+        const TestBrowserHost::HeldCall stale = host->heldCalls().back();
+        const TestBrowserHost::HeldCall fresh = queue.run([&] {
+            stale.func(stale.userData);  // runs, and the record is freed
+            host->ScheduleAsyncCall(&countCall, &second);
+            TestBrowserHost::HeldCall latest = host->heldCalls().back();
+            stale.func(stale.userData);  // the late duplicate
+            return latest;
+        });
+        EXPECT_EQ(first, round + 1);
+        EXPECT_EQ(second, round) << "the stale hand-back ran the newer call";
+        queue.run([&] { fresh.func(fresh.userData); });
+        EXPECT_EQ(second, round + 1);
+    }
+}
+
 TEST_F(CrossThreadCalls, ShutdownRunsPendingCallsOnceThenRefusesNewOnes) {
     host->setHoldCalls(true);
     std::atomic<int> runs{0};
