@@ -113,8 +113,11 @@ variant JSAPIAuto::Invoke(const std::string& methodName, const VariantList& args
     auto it = m_methodFunctorMap.find(methodName);
     if (!memberAccessible(methodName) || it == m_methodFunctorMap.end())
         throw invalid_member(methodName);
+    // A copy runs: the method may unregister or replace itself, which destroys the stored
+    // one while it runs.
+    const CallMethodFunctor method = it->second;
     try {
-        return it->second(args);
+        return method(args);
     } catch (const bad_variant_cast& e) {
         throw conversionFailure(e);
     }
@@ -125,8 +128,10 @@ variant JSAPIAuto::GetProperty(const std::string& propertyName) {
         throw object_invalidated();
     Lock lock(m_zoneMutex);
     auto prop = m_propertyFunctorsMap.find(propertyName);
-    if (prop != m_propertyFunctorsMap.end() && memberAccessible(propertyName))
-        return prop->second.get();
+    if (prop != m_propertyFunctorsMap.end() && memberAccessible(propertyName)) {
+        const GetPropFunctor getter = prop->second.get;  // a copy, as in Invoke
+        return getter();
+    }
     if (!memberAccessible(propertyName)) {
         if (m_allowDynamicAttributes)
             return variant();
@@ -171,8 +176,9 @@ void JSAPIAuto::SetProperty(const std::string& propertyName, const variant& valu
     }
     if (!memberAccessible(propertyName))
         throw invalid_member(propertyName);
+    const SetPropFunctor setter = prop->second.set;  // a copy, as in Invoke
     try {
-        prop->second.set(value);
+        setter(value);
     } catch (const bad_variant_cast& e) {
         throw conversionFailure(e);
     }

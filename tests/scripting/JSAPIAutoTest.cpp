@@ -424,3 +424,90 @@ TEST(JSAPIAutoWideForms, ConvertNamesToUtf8) {
     EXPECT_TRUE(api->HasMethodObject(std::wstring(L"upper")));
     EXPECT_EQ(api->GetMethodObject(std::wstring(L"upper")), api->GetMethodObject("upper"));
 }
+
+namespace {
+
+// A member that unregisters or replaces itself while it runs. What it owns (here `state`,
+// held only by the member) must live until its run ends. The member reads the watch and
+// writes its finding through globals, so nothing it touches after the change is its own.
+enum class MemberKind { Method, Getter, Setter };
+enum class SelfChange { Unregister, Replace };
+
+std::weak_ptr<int> g_memberState;
+bool g_stateAliveAfterChange = false;
+
+void changeMember(FB::JSAPIAuto& api, MemberKind kind, SelfChange change) {
+    if (kind == MemberKind::Method) {
+        if (change == SelfChange::Unregister)
+            api.unregisterMethod("self");
+        else
+            api.registerMethod("self", [](const VariantList&) { return variant(); });
+    } else {
+        if (change == SelfChange::Unregister)
+            api.unregisterProperty("self");
+        else
+            api.registerProperty("self", FB::PropertyFunctors([] { return variant(); }, [](const variant&) {}));
+    }
+}
+
+void registerSelfChanging(FB::JSAPIAuto& api, MemberKind kind, SelfChange change, std::shared_ptr<int> state) {
+    FB::JSAPIAuto* target = &api;
+    auto run = [target, kind, change, state]() {
+        const int value = *state;
+        FB::JSAPIAuto* const owner = target;
+        const MemberKind k = kind;
+        const SelfChange c = change;
+        changeMember(*owner, k, c);
+        g_stateAliveAfterChange = !g_memberState.expired();
+        return variant(value);
+    };
+    if (kind == MemberKind::Method) {
+        api.registerMethod("self", [run](const VariantList&) { return run(); });
+    } else if (kind == MemberKind::Getter) {
+        api.registerProperty("self", FB::PropertyFunctors(run, [](const variant&) {}));
+    } else {
+        api.registerProperty("self", FB::PropertyFunctors([] { return variant(); },
+                                                          [run](const variant&) { run(); }));
+    }
+}
+
+} // namespace
+
+TEST(JSAPIAutoRegistry, AMemberThatUnregistersOrReplacesItselfFinishesItsRun) {
+    const struct {
+        const char* label;
+        MemberKind kind;
+        SelfChange change;
+    } cases[] = {
+        {"method unregisters itself", MemberKind::Method, SelfChange::Unregister},
+        {"method replaces itself", MemberKind::Method, SelfChange::Replace},
+        {"getter unregisters its property", MemberKind::Getter, SelfChange::Unregister},
+        {"getter replaces its property", MemberKind::Getter, SelfChange::Replace},
+        {"setter unregisters its property", MemberKind::Setter, SelfChange::Unregister},
+        {"setter replaces its property", MemberKind::Setter, SelfChange::Replace},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        auto api = std::make_shared<FB::JSAPIAuto>();
+        auto state = std::make_shared<int>(7);
+        g_memberState = state;
+        registerSelfChanging(*api, c.kind, c.change, std::move(state));
+        g_stateAliveAfterChange = false;
+        variant result;
+        if (c.kind == MemberKind::Method)
+            result = api->Invoke("self", {});
+        else if (c.kind == MemberKind::Getter)
+            result = api->GetProperty("self");
+        else
+            api->SetProperty("self", variant(1));
+        EXPECT_TRUE(g_stateAliveAfterChange) << "the running member was destroyed under it";
+        if (c.kind != MemberKind::Setter) {
+            EXPECT_EQ(result.cast<int>(), 7);
+        }
+        // The change took effect, and the old member is gone once its run has ended.
+        EXPECT_TRUE(g_memberState.expired());
+        if (c.kind == MemberKind::Method) {
+            EXPECT_EQ(api->HasMethod("self"), c.change == SelfChange::Replace);
+        }
+    }
+}
