@@ -22,7 +22,7 @@ constexpr Layout kX86_64 = {
     472, 104, 120, 320,
     344, 352, 392, 448};
 
-constexpr const Layout& kLayout = sizeof(void*) == 4 ? kI686 : kX86_64;
+constexpr Layout kLayout = sizeof(void*) == 4 ? kI686 : kX86_64;
 
 } // namespace np_expected
 
