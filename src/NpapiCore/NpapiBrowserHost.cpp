@@ -69,9 +69,9 @@ void NpapiBrowserHost::setBrowserFuncs(const NPNetscapeFuncs* pFuncs) {
         if (GetValue(NPNVPluginElementNPObject, static_cast<void*>(&element.object)) != NPERR_NO_ERROR)
             element.object = nullptr;
         if (window.object)
-            m_htmlWin = std::make_shared<NPObjectAPI>(window.object, shared_ptr());
+            m_htmlWin = std::make_shared<NPObjectAPI>(window.object, sharedHost());
         if (element.object)
-            m_htmlElement = std::make_shared<NPObjectAPI>(element.object, shared_ptr());
+            m_htmlElement = std::make_shared<NPObjectAPI>(element.object, sharedHost());
         if (m_htmlWin)
             m_htmlDoc = m_htmlWin->GetProperty("document").convert_cast<JSObjectPtr>();
     } catch (const std::exception& e) {

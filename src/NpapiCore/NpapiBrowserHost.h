@@ -64,7 +64,7 @@ public:
     JSObjectPtr createScriptArray();
     JSObjectPtr createScriptMap();
 
-    NpapiBrowserHostPtr shared_ptr() { return std::static_pointer_cast<NpapiBrowserHost>(shared_from_this()); }
+    NpapiBrowserHostPtr sharedHost() { return std::static_pointer_cast<NpapiBrowserHost>(shared_from_this()); }
     NPP getInstance() const { return m_npp; }
     const NPNetscapeFuncs& browserFuncs() const { return m_npnFuncs; }
 

@@ -84,7 +84,7 @@ bool browserObject(NpapiBrowserHost& host, const JSAPIPtr& api, NPVariant& out) 
 }
 
 void pluginObject(NpapiBrowserHost& host, const JSAPIPtr& api, bool autoRelease, NPVariant& out) {
-    NPJavascriptObject* obj = NPJavascriptObject::NewObject(host.shared_ptr(), api, autoRelease);
+    NPJavascriptObject* obj = NPJavascriptObject::NewObject(host.sharedHost(), api, autoRelease);
     OBJECT_TO_NPVARIANT(obj, out);
 }
 
@@ -222,7 +222,7 @@ variant NpapiBrowserHost::getVariant(const NPVariant* npVar) {
     case NPVariantType_Object:
         if (!npVar->value.objectValue)
             return variant(variant_detail::null());
-        return variant(JSObjectPtr(std::make_shared<NPObjectAPI>(npVar->value.objectValue, shared_ptr())));
+        return variant(JSObjectPtr(std::make_shared<NPObjectAPI>(npVar->value.objectValue, sharedHost())));
     }
     throw script_error("Unknown script value type " + std::to_string(static_cast<int>(npVar->type)));
 }
