@@ -170,6 +170,20 @@ TEST_F(BrowserStreams, ACompletedStreamIsClosedOnceAndLeavesTheManager) {
                                                           "destroyed http://127.0.0.1/done"}));
 }
 
+TEST_F(BrowserStreams, AStreamOwnedOnlyByTheManagerSurvivesTheDeliveryOfItsCompletion) {
+    auto stream = open("http://127.0.0.1/owned-by-manager");
+    std::weak_ptr<TestStream> weak = stream;
+    TestStream* raw = stream.get();
+    stream.reset();  // the plug-in let go; only the manager keeps it
+    auto after = std::make_shared<Listener>();
+    raw->attachObserver(after);  // told after the manager has released the stream
+    raw->signalCompleted(true);
+    EXPECT_TRUE(weak.expired());
+    ASSERT_GE(after->heard.size(), 2u);
+    EXPECT_EQ(after->heard[0], "completed");
+    EXPECT_EQ(after->heard[1], "destroyed http://127.0.0.1/owned-by-manager");
+}
+
 TEST_F(BrowserStreams, ASeekableStreamThatFinishedWellStaysOpenForMoreRanges) {
     auto stream = open("http://127.0.0.1/seek", true);
     stream->setSeekAvailable(true);

@@ -26,6 +26,13 @@ constexpr LRESULT kChildAnswer = 0x1234;
 
 std::vector<UINT> childMessages;
 
+// An ANSI window: GetWindowLongPtrW gives a handle to a conversion thunk, not the procedure.
+LRESULT CALLBACK ansiChildProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == kProbe)
+        return kChildAnswer + 1;
+    return DefWindowProcA(hWnd, msg, wParam, lParam);
+}
+
 LRESULT CALLBACK childProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     childMessages.push_back(msg);
     if (msg == kProbe || msg == WM_RBUTTONDBLCLK)
@@ -66,6 +73,11 @@ protected:
         childClass.hInstance = instance;
         childClass.lpszClassName = L"OrvTestChild";
         RegisterClassW(&childClass);
+        WNDCLASSA ansiClass{};
+        ansiClass.lpfnWndProc = ansiChildProc;
+        ansiClass.hInstance = instance;
+        ansiClass.lpszClassName = "OrvTestAnsiChild";
+        RegisterClassA(&ansiClass);
     }
 
     void SetUp() override {
@@ -229,6 +241,19 @@ TEST_F(WindowedPlugin, UnhandledMessagesReachTheOldProcedureOnlyWhenAsked) {
     childMessages.clear();
     PostMessageW(child_, kProbe, 0, 0);
     EXPECT_TRUE(pumpUntil([] { return childSaw(kProbe); }));
+}
+
+TEST_F(WindowedPlugin, TheOldProcedureOfAnAnsiWindowIsCalledThroughTheSystem) {
+    HWND ansiChild = CreateWindowExA(0, "OrvTestAnsiChild", "plugin", WS_CHILD | WS_VISIBLE, 0, 0, 50, 50, parent_,
+                                     nullptr, GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(ansiChild, nullptr);
+    {
+        FB::PluginWindowWin ansiWindow{FB::WindowContextWin(ansiChild)};
+        ansiWindow.setCallOldWinProc(true);
+        EXPECT_EQ(SendMessageW(ansiChild, kProbe, 0, 0), kChildAnswer + 1);
+    }
+    EXPECT_EQ(SendMessageW(ansiChild, kProbe, 0, 0), kChildAnswer + 1);
+    DestroyWindow(ansiChild);
 }
 
 TEST_F(WindowedPlugin, TwoWindowsInOneProcessKeepTheirOwnObservers) {
