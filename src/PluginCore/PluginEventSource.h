@@ -8,17 +8,14 @@
 // progress, and a sink destroyed during the walk is skipped when its turn comes. Kept in
 // this header so that the streams of the scripting layer can derive from it too.
 
-#include "PluginEvent.h"
 #include "PluginEventSink.h"
+#include "PluginEvents/AttachedEvent.h"
 
 #include <memory>
 #include <mutex>
 #include <vector>
 
 namespace FB {
-
-class AttachedEvent : public PluginEvent {};
-class DetachedEvent : public PluginEvent {};
 
 class PluginEventSource : public std::enable_shared_from_this<PluginEventSource> {
 public:

@@ -1,9 +1,7 @@
 #pragma once
-// Window events without input: timers, repaint requests and size changes. Attaching and
-// detaching an observer are told with AttachedEvent and DetachedEvent (PluginEventSource.h).
+// Window events without input: timers, repaint requests and size changes.
 
 #include "PluginEvent.h"
-#include "PluginEventSource.h"
 
 #include <cstdint>
 
