@@ -95,6 +95,8 @@ std::uint8_t bnMod(std::uint32_t* rem, const std::uint32_t* value, std::size_t v
     }
     for (std::size_t i = n; i < modWords; ++i)
         rem[i] = 0;
+    // The working copy held the dividend (a nonce, a product with the key).
+    wipeBytes(un, sizeof un);
     return 0;
 }
 

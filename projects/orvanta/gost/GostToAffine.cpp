@@ -12,6 +12,8 @@ void mulModP(Fe out, const Fe a, const Fe b) {
     wordsFromLimbs(value, w.wide, 2 * kLimbs);
     bnMod(rem, value, 4 * kLimbs, w.p32, kWords);
     limbsFromWords(out, rem, kLimbs);
+    wipeBytes(value, sizeof value);
+    wipeBytes(rem, sizeof rem);
 }
 } // namespace
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>  // _addcarry_u64 and _subborrow_u64
@@ -198,11 +199,17 @@ inline void limbsFromWords(std::uint64_t* out, const std::uint32_t* in, std::siz
 
 namespace orv { namespace gost {
 
-// Overwrites secrets; volatile so the stores are not optimised away.
+// Overwrites secrets so that the stores stay even where nothing reads the bytes again:
+// behind a compiler barrier that claims to read them, else through volatile.
 inline void wipeBytes(void* p, std::size_t n) {
+#if defined(__GNUC__)
+    std::memset(p, 0, n);
+    __asm__ __volatile__("" : : "r"(p) : "memory");
+#else
     volatile std::uint8_t* b = static_cast<volatile std::uint8_t*>(p);
     for (std::size_t i = 0; i < n; ++i)
         b[i] = 0;
+#endif
 }
 
 }} // namespace orv::gost
