@@ -1,7 +1,9 @@
-// What a signature leaves behind in the engine's static work area.
+// What a signature leaves behind in the engine's static work area, and the blinded
+// inversion of Z.
 #include "FixedNonce.h"
 #include "GostVectors.h"
 #include "gost/GostArith.h"
+#include "gost/GostCt.h"
 #include "gost/GostSign.h"
 
 #include <gtest/gtest.h>
@@ -111,6 +113,50 @@ TEST_F(GostSecrets, TheAreaHoldsNoPieceOfTheKeyTheNonceOrTheirProducts) {
     unsigned char productBytes[64];
     bytesFromWords(productBytes, product, 16);
     EXPECT_TRUE(findPieces(area, productBytes, sizeof productBytes).empty());
+}
+
+// ---- the inversion of Z ----
+
+class GostBlindedInversion : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FixedNonce nonce({leFromHex(kRfcNonce)});
+        const Bytes32 key = leFromHex(kRfcKey), hash = leFromHex(kRfcHash);
+        std::uint8_t sig[64];
+        std::uint32_t capacity = 64;
+        const auto oid = oidA();
+        ASSERT_EQ(orv::gostSign(key.data(), 32, hash.data(), 32, sig, &capacity, oid.data(), 9), 0);
+    }
+    void TearDown() override { gostResetWorkArea(); }
+};
+
+TEST_F(GostBlindedInversion, TheGcdIsGivenZTimesAFreshFactorAndTheResultIsUnchanged) {
+    std::uint32_t k[8];
+    wordsFromBytes(k, leFromHex(kRfcNonce).data(), 32);
+    ASSERT_EQ(gostScalarMul(k), 0);
+    const GostPoint projective = gostWork.R;
+    ASSERT_FALSE(isZeroLimbs(projective.Z, 4));
+
+    // What the plain inversion gives.
+    Fe zInv, x, y;
+    ASSERT_EQ(gostModInverse(zInv, projective.Z, gostWork.p), 0);
+    gostModMul(x, projective.X, zInv);
+    gostModMul(y, projective.Y, zInv);
+
+    std::vector<std::vector<std::uint64_t>> blinds;
+    for (int round = 0; round < 2; ++round) {
+        gostWork.R = projective;
+        ASSERT_EQ(gostToAffine(), 0);
+        EXPECT_EQ(std::vector<std::uint64_t>(gostWork.R.X, gostWork.R.X + 4), std::vector<std::uint64_t>(x, x + 4));
+        EXPECT_EQ(std::vector<std::uint64_t>(gostWork.R.Y, gostWork.R.Y + 4), std::vector<std::uint64_t>(y, y + 4));
+        // The gcd's operand is Z * b for the factor b of this call, never Z itself.
+        Fe zb;
+        gostModMul(zb, projective.Z, gostWork.blind);
+        EXPECT_EQ(std::vector<std::uint64_t>(gostWork.zb, gostWork.zb + 4), std::vector<std::uint64_t>(zb, zb + 4));
+        EXPECT_FALSE(ctEqual(gostWork.zb, projective.Z, 4));
+        blinds.emplace_back(gostWork.blind, gostWork.blind + 4);
+    }
+    EXPECT_NE(blinds[0], blinds[1]);  // a fresh factor every time
 }
 
 } // namespace

@@ -48,6 +48,8 @@ struct GostWorkArea {
     // point doubling
     Fe dw, ds, dss, dsss, dR, dRR, dB, dh, dt1, dt2;
     // affine conversion
+    Fe blind;  // random factor of the inversion
+    Fe zb;     // Z * blind: what the binary gcd is given instead of Z
     Fe zInv;
     Fe zi;
     std::uint64_t wide[2 * kLimbs];  // full product before reduction
