@@ -6,6 +6,7 @@
 #include "pin/PinEntry.h"
 
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
 #include <string>
@@ -295,9 +296,23 @@ std::int32_t p11LoginWithDialog(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE sessi
 
     unsigned char pin[36];
     std::int32_t length = 0;
-    ++pinDialogDepth;
-    const int entered = askPin(pin, &length);
-    --pinDialogDepth;
+    int entered = 0;
+    {
+        // Back down on every way out of the entry: a depth left at 1 would refuse every
+        // later PIN request of the process with -12.
+        struct DialogDepth {
+            DialogDepth() { ++pinDialogDepth; }
+            ~DialogDepth() { --pinDialogDepth; }
+        } depth;
+        try {
+            entered = askPin(pin, &length);
+        } catch (const std::exception& e) {
+            // A PIN entry that failed is what the page hears about; nothing thrown here
+            // may reach the browser.
+            FBLOG_WARN("p11", "PIN entry failed: " << e.what());
+            entered = 0;
+        }
+    }
     if (!entered) {
         secureWipe(pin, sizeof pin);
         return kPinCancelled;
