@@ -17,7 +17,8 @@ namespace {
 // Statuses of this object's own checks; everything else is the layer's or the engine's.
 constexpr std::int32_t kNotLoggedIn = -2;
 constexpr std::int32_t kReservedName = -10;
-constexpr std::int32_t kBadText = -11;       // empty name; a hash or key text not 64 long or not 32 hex bytes
+constexpr std::int32_t kBadText = -11;       // empty name or one no container entry holds; a hash
+                                             // or key text not 64 long or not 32 hex bytes
 constexpr std::int32_t kNoSuchKey = -20;
 constexpr std::int32_t kContainerExists = -21;
 
@@ -203,7 +204,9 @@ FB::variant orvantaAPI::olvGenKeyPair(const FB::variant& name) {
     if (const std::int32_t result = ensureSession(t, loggedIn))
         return status(result);
     const std::string id = byteString(name);
-    if (id.empty())
+    // A name longer than a container entry holds could never be listed back: refused like
+    // an empty one, before the PIN is asked for.
+    if (id.empty() || id.size() > kContainerNameSize)
         return status(kBadText);
     if (id == kRepairKeyName)
         return status(kReservedName);

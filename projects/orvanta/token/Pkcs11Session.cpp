@@ -445,6 +445,10 @@ std::int32_t p11GenerateKeyPair(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE sessi
         return kModuleNotLoaded;
     if (!fl || !name || !publicKey || nameLength < 1)
         return kBadArgument;
+    // The listing keeps names in entries of kContainerNameSize bytes: a longer one could
+    // never be read back.
+    if (nameLength > kContainerNameSize)
+        return kBadArgument;
 
     CK_MECHANISM mechanism = {CKM_GOSTR3410_KEY_PAIR_GEN, nullptr, 0};
     CK_BYTE_PTR id = const_cast<CK_BYTE_PTR>(name);
@@ -504,15 +508,18 @@ std::int32_t p11ListContainers(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE sessio
         if (rv != CKR_OK)
             return callFailed("C_GetAttributeValue 1", rv);
         if (id.ulValueLen > kContainerNameSize) {
-            // The entry keeps its placeholder: a cut name would name another container.
+            // Made by another program: the entry keeps its placeholder (a cut name would
+            // name another container) and counts, and the other containers are listed.
             FBLOG_WARN("p11", "CKA_ID of " << id.ulValueLen << " bytes");
-            return kBadArgument;
+            continue;
         }
         entry.length = static_cast<std::uint32_t>(id.ulValueLen);
         id.pValue = entry.name;
         rv = fl->C_GetAttributeValue(session, found[i], &id, 1);
         if (rv != CKR_OK)
             return callFailed("C_GetAttributeValue 2", rv);
+        if (id.ulValueLen < entry.length)
+            entry.length = static_cast<std::uint32_t>(id.ulValueLen);  // what it wrote
     }
     *count = static_cast<std::uint32_t>(foundCount);
     return kOk;

@@ -80,14 +80,17 @@ std::int32_t p11Sign(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_OBJE
 std::int32_t p11DestroyObject(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session,
                               CK_OBJECT_HANDLE object);
 
-// Generates a GOST R 34.10-2001 key pair named `name` on the token. Only a device error or
-// full device memory fail (-40); any other outcome is 0 with the public handle as the module
-// left it (0 when no key was made).
+// Generates a GOST R 34.10-2001 key pair named `name` on the token. A name longer than a
+// container entry holds (kContainerNameSize) is -10: the listing could not read it back.
+// Only a device error or full device memory fail (-40); any other outcome is 0 with the
+// public handle as the module left it (0 when no key was made).
 std::int32_t p11GenerateKeyPair(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session,
                                 const unsigned char* name, std::uint32_t nameLength,
                                 CK_OBJECT_HANDLE* publicKey);
 
-// Lists up to 64 containers (public keys with the container label) into the table.
+// Lists up to 64 containers (public keys with the container label) into the table. An
+// entry whose CKA_ID is longer than an entry holds (made by another program) keeps the
+// placeholder and counts; the listing goes on.
 std::int32_t p11ListContainers(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session,
                                std::uint32_t* count, ContainerTable* containers);
 
