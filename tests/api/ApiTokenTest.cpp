@@ -435,6 +435,32 @@ TEST_F(ApiToken, ListingKeepsGoingPastAContainerMadeElsewhereWithALongName) {
     EXPECT_TRUE(boxes_.boxes().empty());
 }
 
+// A GOST public key value and signature are 64 bytes; a module answering fewer has failed,
+// and the page gets -10 instead of a zero-padded value that looks valid.
+TEST_F(ApiToken, ShortKeyValuesAndSignaturesAreMinus10) {
+    present();
+    generate("short");
+    for (CK_ULONG length : {0UL, 32UL, 63UL}) {
+        SCOPED_TRACE(length);
+        standin().reset();
+        standin().oversize(Standin::ckaValue(), length);
+        EXPECT_TRUE(isStatus(call("olvGetPublicKey", {variant("short")}), -10));
+        EXPECT_TRUE(isStatus(call("olvGenKeyPair", {variant("new " + std::to_string(length))}), -10));
+        EXPECT_EQ(standin().calls().back(), "C_Logout");
+        EXPECT_FALSE(loggedIn());
+        standin().reset();
+        standin().oversize(Standin::signature(), length);
+        EXPECT_TRUE(isStatus(call("olvSign", {variant("short"), variant(kHash)}), -10));
+        EXPECT_EQ(standin().calls().back(), "C_Logout");
+        EXPECT_FALSE(loggedIn());
+    }
+    EXPECT_TRUE(boxes_.boxes().empty());
+    // Whole answers still come through.
+    standin().reset();
+    EXPECT_TRUE(isKeyText(call("olvGetPublicKey", {variant("short")})));
+    EXPECT_TRUE(isKeyText(call("olvSign", {variant("short"), variant(kHash)})));
+}
+
 TEST_F(ApiToken, SignTakesTheHashReversedAndLogsOut) {
     present();
     generate("signer");

@@ -17,6 +17,7 @@ namespace {
 // Statuses of this object's own checks; everything else is the layer's or the engine's.
 constexpr std::int32_t kNotLoggedIn = -2;
 constexpr std::int32_t kReservedName = -10;
+constexpr std::int32_t kShortAnswer = -10;   // a key value or signature of another size than 64
 constexpr std::int32_t kBadText = -11;       // empty name or one no container entry holds; a hash
                                              // or key text not 64 long or not 32 hex bytes
 constexpr std::int32_t kNoSuchKey = -20;
@@ -232,6 +233,8 @@ FB::variant orvantaAPI::olvGenKeyPair(const FB::variant& name) {
     if (const std::int32_t result =
             p11ReadKeyValue(t.funcList, t.session, publicKey, value, &valueLength))
         return logoutAndFail(t, result);
+    if (valueLength != kKeyValueSize)
+        return logoutAndFail(t, kShortAnswer);
     if (const std::int32_t result = p11Logout(t.funcList, t.session))
         return status(result);
     return halvesReversedHex(value);
@@ -259,6 +262,8 @@ FB::variant orvantaAPI::olvGetPublicKey(const FB::variant& name) {
     if (const std::int32_t result =
             p11ReadKeyValue(t.funcList, t.session, publicKey, value, &valueLength))
         return status(result);
+    if (valueLength != kKeyValueSize)
+        return status(kShortAnswer);
     return halvesReversedHex(value);
 }
 
@@ -293,6 +298,8 @@ FB::variant orvantaAPI::olvSign(const FB::variant& name, const FB::variant& hash
     if (const std::int32_t result = p11Sign(t.funcList, t.session, privateKey, digest,
                                             sizeof digest, signature, &signatureLength))
         return logoutAndFail(t, result);
+    if (signatureLength != kKeyValueSize)
+        return logoutAndFail(t, kShortAnswer);
     if (const std::int32_t result = p11Logout(t.funcList, t.session))
         return status(result);
 

@@ -384,6 +384,10 @@ std::int32_t p11ReadKeyValue(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session,
     rv = fl->C_GetAttributeValue(session, object, &value, 1);
     if (rv != CKR_OK)
         return callFailed("C_GetAttributeValue 2", rv);
+    // What the module wrote, which callers check against the size they need.
+    *length = value.ulValueLen;
+    if (value.ulValueLen > room)
+        return kBadArgument;
     return kOk;
 }
 
@@ -423,6 +427,8 @@ std::int32_t p11Sign(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_OBJE
     rv = fl->C_Sign(session, input, dataLength, signature, signatureLength);
     if (rv != CKR_OK)
         return callFailed("C_Sign 2", rv);
+    if (*signatureLength > room)
+        return kBadArgument;  // it claims to have written past the buffer
     return kOk;
 }
 

@@ -66,7 +66,8 @@ std::int32_t p11FindKey(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session,
                         CK_OBJECT_HANDLE* object);
 
 // CKA_VALUE of an object. *length is the buffer's size on entry and the value's length on
-// return; a value longer than the buffer gives -10 with *length set to the value's length.
+// return (what the module reports for the value it wrote); a value longer than the buffer
+// gives -10 with *length set to the value's length.
 std::int32_t p11ReadKeyValue(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session,
                              CK_OBJECT_HANDLE object, unsigned char* buffer,
                              CK_ULONG* length);
