@@ -506,6 +506,77 @@ TEST_F(TokenSession, GenerationRefusesANameNoEntryCouldHold) {
     EXPECT_NE(publicKey, 0u);
 }
 
+// Sizes no token can answer are the module's failure, before anything is sized by them;
+// just below the bound the layer goes on as for any size.
+TEST_F(TokenSession, ClaimsNoTokenCouldAnswerAreTheCallsFailure) {
+    openSession();
+    login();
+    const Bytes name = bytes("claims");
+    const CK_OBJECT_HANDLE publicKey = generate(name);
+    const CK_OBJECT_HANDLE privateKey = find(name, 1);
+    auto present = [&] { return p11CheckTokenPresent(fl(), state().slotList, &state().slotIndex); };
+    auto sign = [&] {
+        const Bytes data(32, 0x22);
+        auto signature = std::make_unique<unsigned char[]>(64);
+        CK_ULONG length = 64;
+        return p11Sign(fl(), session(), privateKey, data.data(), data.size(), signature.get(), &length);
+    };
+    auto readValue = [&] {
+        auto value = std::make_unique<unsigned char[]>(64);
+        CK_ULONG length = 64;
+        return p11ReadKeyValue(fl(), session(), publicKey, value.get(), &length);
+    };
+    auto listing = [&] {
+        std::uint32_t count = 0;
+        return p11ListContainers(fl(), session(), &count, &state().containers);
+    };
+    const struct {
+        const char* what;
+        CK_ULONG claimed;
+        std::function<std::int32_t()> run;
+        std::int32_t status;
+        const char* caption;  // of the box, or null for none
+        const char* lastCall;
+        std::size_t calls;    // of lastCall
+    } cases[] = {
+        {Standin::slotCount(), kMaxSlotCount, present, 0, nullptr, "C_GetSlotInfo", 1},
+        {Standin::slotCount(), kMaxSlotCount + 1, present, -85, "C_GetSlotList 1", "C_GetSlotList", 1},
+        {Standin::slotCount(), 0x80000000UL, present, -85, "C_GetSlotList 1", "C_GetSlotList", 1},
+        {Standin::signature(), kMaxSignatureLength, sign, -10, nullptr, "C_Sign", 2},
+        {Standin::signature(), kMaxSignatureLength + 1, sign, -85, "C_Sign 1", "C_Sign", 1},
+        {Standin::signature(), 0x80000000UL, sign, -85, "C_Sign 1", "C_Sign", 1},
+        {Standin::ckaValue(), kMaxAttributeLength + 1, readValue, -85, "C_GetAttributeValue 1", "C_GetAttributeValue", 1},
+        {Standin::ckaValue(), 0x80000000UL, readValue, -85, "C_GetAttributeValue 1", "C_GetAttributeValue", 1},
+        {Standin::ckaId(), kMaxAttributeLength, listing, 0, nullptr, "C_GetAttributeValue", 1},
+        {Standin::ckaId(), kMaxAttributeLength + 1, listing, -85, "C_GetAttributeValue 1", "C_GetAttributeValue", 1},
+        {Standin::ckaId(), 0x80000000UL, listing, -85, "C_GetAttributeValue 1", "C_GetAttributeValue", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + " " + std::to_string(c.claimed));
+        standin().reset();
+        boxes_.clear();
+        standin().oversize(c.what, c.claimed);
+        EXPECT_EQ(c.run(), c.status);
+        if (c.caption) {
+            ASSERT_EQ(boxes_.boxes().size(), 1u);
+            EXPECT_EQ(boxes_.boxes()[0], (ShownBox{pkcs11ErrorText(CKR_GENERAL_ERROR), c.caption}));
+        } else {
+            EXPECT_TRUE(boxes_.boxes().empty());
+        }
+        EXPECT_EQ(standin().calls().back(), c.lastCall);
+        EXPECT_EQ(standin().callsOf(c.lastCall), c.calls);
+        if (std::string(c.what) == Standin::signature() && c.status == -85) {
+            // Finishing the signing operation would take a buffer of the claimed size, so it
+            // is still active in SoftHSM: end it before the next case signs.
+            standin().reset();
+            Bytes data(32, 0x22);
+            std::array<unsigned char, 64> scratch{};
+            CK_ULONG length = scratch.size();
+            fl()->C_Sign(session(), data.data(), data.size(), scratch.data(), &length);
+        }
+    }
+}
+
 TEST_F(ContainerListing, FailedSearchDoesNotBlockTheNextOne) {
     openSession();
     standin().fail("C_FindObjects", 1, CKR_GENERAL_ERROR);

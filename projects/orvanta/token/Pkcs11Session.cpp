@@ -41,6 +41,13 @@ std::int32_t callFailed(const char* caption, CK_RV rv) {
 
 bool moduleLoaded() { return moduleLoadCount >= 1; }
 
+// A size the module claimed that no token can answer (see kMaxSlotCount & co.): the call
+// failed, whatever it returned.
+std::int32_t implausibleClaim(const char* caption, CK_ULONG claimed) {
+    FBLOG_WARN("p11", caption << " claimed a size of " << claimed);
+    return callFailed(caption, CKR_GENERAL_ERROR);
+}
+
 // The placeholder of an empty entry, "///*///emptycontainer///*///", written in place so the
 // text exists nowhere as a string of its own.
 void writePlaceholder(unsigned char* p) {
@@ -194,6 +201,8 @@ std::int32_t p11CheckTokenPresent(CK_FUNCTION_LIST_PTR fl, CK_SLOT_ID* slotList,
     CK_RV rv = fl->C_GetSlotList(CK_TRUE, nullptr, &count);
     if (rv != CKR_OK)
         return callFailed("C_GetSlotList 1", rv);
+    if (count > kMaxSlotCount)
+        return implausibleClaim("C_GetSlotList 1", count);
 
     if (count <= kSlotListSize) {
         rv = fl->C_GetSlotList(CK_TRUE, slotList, &count);
@@ -375,6 +384,8 @@ std::int32_t p11ReadKeyValue(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session,
     CK_RV rv = fl->C_GetAttributeValue(session, object, &value, 1);
     if (rv != CKR_OK)
         return callFailed("C_GetAttributeValue 1", rv);
+    if (value.ulValueLen > kMaxAttributeLength)
+        return implausibleClaim("C_GetAttributeValue 1", value.ulValueLen);
     *length = value.ulValueLen;
     if (value.ulValueLen > room) {
         FBLOG_WARN("p11", "CKA_VALUE of " << value.ulValueLen << " bytes, room for " << room);
@@ -408,6 +419,8 @@ std::int32_t p11Sign(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_OBJE
     rv = fl->C_Sign(session, input, dataLength, nullptr, signatureLength);
     if (rv != CKR_OK)
         return callFailed("C_Sign 1", rv);
+    if (*signatureLength > kMaxSignatureLength)
+        return implausibleClaim("C_Sign 1", *signatureLength);
 
     if (*signatureLength > room) {
         // Too long for the caller. Finish the operation into a buffer of its size all the
@@ -513,6 +526,8 @@ std::int32_t p11ListContainers(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE sessio
         CK_RV rv = fl->C_GetAttributeValue(session, found[i], &id, 1);
         if (rv != CKR_OK)
             return callFailed("C_GetAttributeValue 1", rv);
+        if (id.ulValueLen > kMaxAttributeLength)
+            return implausibleClaim("C_GetAttributeValue 1", id.ulValueLen);
         if (id.ulValueLen > kContainerNameSize) {
             // Made by another program: the entry keeps its placeholder (a cut name would
             // name another container) and counts, and the other containers are listed.

@@ -28,6 +28,15 @@ constexpr std::int32_t kNoFunctionList = -53;
 constexpr std::int32_t kCallFailedBase = -80;    // -80 - rv, in 32-bit arithmetic
 } // namespace p11status
 
+// Sizes no token can answer: more slots than any machine has readers, a signature longer
+// than any mechanism makes (an RSA signature of 16384 bits is 2 KiB), an attribute value
+// larger than the whole memory of a USB token. A module that claims one is broken: its
+// claim is that call's failure (reported as CKR_GENERAL_ERROR, status -85) before anything
+// is sized by it.
+constexpr CK_ULONG kMaxSlotCount = 1024;
+constexpr CK_ULONG kMaxSignatureLength = 16 * 1024;
+constexpr CK_ULONG kMaxAttributeLength = 1024 * 1024;
+
 // Process-wide: how many plug-in objects have the module loaded, and whether a PIN request
 // opened by p11LoginWithDialog is on screen.
 extern std::int32_t moduleLoadCount;
