@@ -47,6 +47,44 @@ std::string byteString(const FB::variant& value) {
     return text;
 }
 
+// The page's private key text: wiped wherever the call leaves, an exception included.
+class SecretText {
+public:
+    // Converted in place (no copy left behind), then cut at its first zero byte like any
+    // script string, the bytes behind the cut wiped first.
+    explicit SecretText(const FB::variant& value) : text_(value.convert_cast<std::string>()) {
+        const std::size_t end = text_.find('\0');
+        if (end != std::string::npos) {
+            secureWipe(&text_[end], text_.size() - end);
+            text_.resize(end);
+        }
+    }
+    ~SecretText() { wipe(); }
+    SecretText(const SecretText&) = delete;
+    SecretText& operator=(const SecretText&) = delete;
+
+    std::size_t size() const { return text_.size(); }
+    char* data() { return &text_[0]; }
+    const char* c_str() const { return text_.c_str(); }
+    void wipe() {
+        if (!text_.empty())
+            secureWipe(&text_[0], text_.size());
+    }
+
+private:
+    std::string text_;
+};
+
+// Bytes of a private key: wiped wherever the call leaves.
+template <std::size_t N>
+struct SecretBytes {
+    unsigned char bytes[N] = {};
+    SecretBytes() = default;
+    ~SecretBytes() { secureWipe(bytes, N); }
+    SecretBytes(const SecretBytes&) = delete;
+    SecretBytes& operator=(const SecretBytes&) = delete;
+};
+
 const unsigned char* bytesOf(const std::string& text) {
     return reinterpret_cast<const unsigned char*>(text.data());
 }
@@ -343,41 +381,44 @@ FB::variant orvantaAPI::olvDestroyContainer(const FB::variant& name) {
 FB::variant orvantaAPI::olvRepair(const FB::variant& key, const FB::variant& hash) {
     const TokenOwnerPtr owner = plugin();
     TokenState& t = owner->tokenState();
-    std::string keyText = byteString(key);
-    if (keyText.size() != kHexTextLength) {
-        secureWipe(&keyText[0], keyText.size());
+    SecretText keyText(key);
+    if (keyText.size() != kHexTextLength)
         return status(kBadText);
-    }
-    const std::string hashText = byteString(hash);
-    if (hashText.size() != kHexTextLength) {
-        secureWipe(&keyText[0], keyText.size());
+    const std::string hashText = byteString(hash);  // may throw: keyText wipes itself
+    if (hashText.size() != kHexTextLength)
         return status(kBadText);
-    }
 
     // The key text is the private key least significant byte first, in the page's letters.
-    lettersToHex(&keyText[0]);
-    if (!isHexByteText(keyText.c_str(), kHalf) || !isHexByteText(hashText.c_str(), kHalf)) {
-        secureWipe(&keyText[0], keyText.size());
+    lettersToHex(keyText.data());
+    if (!isHexByteText(keyText.c_str(), kHalf) || !isHexByteText(hashText.c_str(), kHalf))
         return status(kBadText);
-    }
-    unsigned char privateKey[kHalf] = {};
-    hexToBytes(keyText.c_str(), privateKey, sizeof privateKey);
-    secureWipe(&keyText[0], keyText.size());
+    SecretBytes<kHalf> privateKey;
+    hexToBytes(keyText.c_str(), privateKey.bytes, sizeof privateKey.bytes);
+    keyText.wipe();
     unsigned char digest[kHalf] = {};
     hexToBytes(hashText.c_str(), digest, sizeof digest);
     reverseBytes(digest, sizeof digest);
 
-    // The crypto companion is only held around the signature; nothing in it is called.
-    t.cryptoModule = nullptr;
-    t.cryptoModule = loadModule(moduleFileName("olvcrypt"));
+    // The crypto companion is only held around the signature (freed again whatever the way
+    // out); nothing in it is called.
+    struct CompanionHold {
+        ModuleHandle& handle;
+        ~CompanionHold() {
+            if (handle != nullptr) {
+                freeModule(handle);
+                handle = nullptr;
+            }
+        }
+    };
+    std::int32_t result = 0;
     unsigned char signature[kKeyValueSize] = {};
-    std::uint32_t signatureLength = kKeyValueSize;
-    const std::int32_t result = olcSignHash(privateKey, sizeof privateKey, t.cryptoModule, digest,
-                                            sizeof digest, signature, &signatureLength);
-    secureWipe(privateKey, sizeof privateKey);
-    if (t.cryptoModule != nullptr) {
-        freeModule(t.cryptoModule);
+    {
         t.cryptoModule = nullptr;
+        CompanionHold hold{t.cryptoModule};
+        t.cryptoModule = loadModule(moduleFileName("olvcrypt"));
+        std::uint32_t signatureLength = kKeyValueSize;
+        result = olcSignHash(privateKey.bytes, sizeof privateKey.bytes, t.cryptoModule, digest,
+                             sizeof digest, signature, &signatureLength);
     }
     if (result != 0)
         return status(result);
