@@ -116,8 +116,8 @@ ORV_GOST_INLINE void loadDoubling(unsigned i) {
 // Bit i (1..255) of k: the addition of 2^i * P, kept when the bit is 1 and dropped when it
 // is 0; before R holds a point it adds P instead of R, so even the nonce's trailing zero
 // bits run the same operations. Everything the nonce decides is a mask: the function has
-// no branch at all (tools/check-constant-time looks at its machine code in every build),
-// and it is kept out of line so that the check can find it.
+// no branch at all (tools/check-constant-time looks at its machine code in the optimised
+// builds of both targets), and it is kept out of line so that the check can find it.
 //
 // The one case the addition formulas cannot give, equal x, is told by a mask too. With
 // R = m*P for the m = k mod 2^i < 2^i that the bits below i make, and every order q of
