@@ -4,30 +4,13 @@
 // so a secret dividend takes the same path, in the same time, every time.
 #include "GostArith.h"
 #include "GostCt.h"
+#include "GostDivide.h"
 
 namespace orv { namespace gost {
 
 namespace {
 constexpr std::size_t kMaxValueWords = 2 * kWords + 2;
 constexpr std::size_t kMaxModWords = kWords + 1;
-
-// floor(num / d) for d with its top bit set and num < d * 2^32 (the quotient fits in 32
-// bits). A division instruction, or the 32-bit build's call to the runtime's 64-bit
-// division, takes longer or shorter with the dividend; this restoring division takes one
-// quotient bit per round, 32 rounds, its choices masked.
-std::uint32_t divideWord(std::uint64_t num, std::uint32_t d) {
-    std::uint64_t r = num >> 32;  // below d
-    const std::uint32_t low = static_cast<std::uint32_t>(num);
-    std::uint32_t q = 0;
-    for (unsigned bit = 32; bit-- > 0;) {
-        r = (r << 1) | ((low >> bit) & 1);  // below 2d < 2^33
-        const std::uint64_t t = r - d;      // wraps (top bit set) exactly when r < d
-        const std::uint64_t fits = ctMask((t >> 63) ^ 1);
-        r = ctMux(fits, t, r);
-        q |= static_cast<std::uint32_t>(fits & 1) << bit;
-    }
-    return q;
-}
 } // namespace
 
 std::uint8_t bnMod(std::uint32_t* rem, const std::uint32_t* value, std::size_t valueWords,
@@ -63,6 +46,7 @@ std::uint8_t bnMod(std::uint32_t* rem, const std::uint32_t* value, std::size_t v
 
     // A one-word divisor has no second word to correct with: the estimate is then exact.
     const std::uint32_t vTop = vn[n - 1];
+    const std::uint32_t reciprocal = gostReciprocal(vTop);
     const std::uint64_t vNext = n > 1 ? vn[n - 2] : 0;
     for (std::size_t j = valueWords - n + 1; j-- > 0;) {
         // Estimate from the top two words, then correct with the third (at most twice).
@@ -71,7 +55,9 @@ std::uint8_t bnMod(std::uint32_t* rem, const std::uint32_t* value, std::size_t v
         const std::uint64_t num = static_cast<std::uint64_t>(un[j + n]) << 32 | un[j + n - 1];
         const std::uint64_t third = j + n >= 2 ? un[j + n - 2] : 0;
         const std::uint64_t topEqual = ctIsZero(un[j + n] ^ vTop);
-        const std::uint64_t estimate = divideWord(num & ~(topEqual << 32), vTop);
+        std::uint32_t unused;
+        const std::uint32_t top = un[j + n] & ~static_cast<std::uint32_t>(topEqual);  // below vTop
+        const std::uint64_t estimate = gostDivideWord(top, un[j + n - 1], vTop, reciprocal, unused);
         std::uint64_t qhat = ctMux(topEqual, 0xFFFFFFFFu, estimate);
         std::uint64_t rhat = num - qhat * vTop;  // below 2^33
         for (int round = 0; round < 2; ++round) {
