@@ -7,6 +7,7 @@
 #include "PlatformRandom.h"
 #include "RecordingErrorBox.h"
 #include "api/orvantaAPI.h"
+#include "utf8_tools.h"
 
 #include <gtest/gtest.h>
 
@@ -123,12 +124,23 @@ TEST(ApiSecret, NoFreedBlockHoldsTheKeyTextOnAnyWayOut) {
         return true;
     });
     const std::wstring loneSurrogate(64, static_cast<wchar_t>(0xD800));
+    // Windows' conversion writes U+FFFD for a lone surrogate where the Linux one refuses
+    // it; either way no freed block may keep the key.
+    const bool badTextThrows = [&] {
+        try {
+            FB::wstring_to_utf8(loneSurrogate);
+            return false;
+        } catch (const std::exception&) {
+            return true;
+        }
+    }();
     const Way ways[] = {
         {"signed", variant(kKeyText), [] { return variant(kHash); }, false},
         {"hash not converted (empty)", variant(kKeyText), [] { return variant(); }, true},
         {"hash not converted (an object)", variant(kKeyText),
          [] { return variant(FB::JSObjectPtr(test::FakeJSObject::create())); }, true},
-        {"hash not converted (bad wide text)", variant(kKeyText), [&] { return variant(loneSurrogate); }, true},
+        {"hash not converted (bad wide text)", variant(kKeyText), [&] { return variant(loneSurrogate); },
+         badTextThrows},
         {"hash too short", variant(kKeyText), [] { return variant(std::string("00")); }, false},
         {"hash not hex", variant(kKeyText), [] { return variant(std::string(64, 'Z')); }, false},
         {"key cut at a zero byte", variant(kKeyText.substr(0, 20) + std::string(1, '\0') + kKeyText.substr(21)),
