@@ -26,7 +26,9 @@ void copyEntries(const NPNetscapeFuncs* from, NPNetscapeFuncs& to, T NPNetscapeF
 
 } // namespace
 
-NpapiPluginModule::NpapiPluginModule() {
+NpapiPluginModule* NpapiPluginModule::Default = nullptr;
+
+NpapiPluginModule::NpapiPluginModule(bool init) : m_init(init) {
     std::memset(&m_npnFuncs, 0, sizeof(m_npnFuncs));
 }
 

@@ -19,6 +19,10 @@ class NpapiBrowserHost;
 class NpapiPlugin;
 using NpapiBrowserHostPtr = std::shared_ptr<NpapiBrowserHost>;
 using NpapiPluginPtr = std::shared_ptr<NpapiPlugin>;
+// How the NPAPI adapter makes the platform's instance; it installs its maker when the
+// browser loads the module. Without one createNpapiPlugin refuses.
+using NpapiPluginMaker = NpapiPluginPtr (*)(const NpapiBrowserHostPtr& host, const std::string& mimetype);
+void setNpapiPluginMaker(NpapiPluginMaker maker);
 } // namespace Npapi
 
 namespace Log {

@@ -4,10 +4,21 @@
 
 namespace FB {
 
-// The NPAPI adapter gives this its body (a new NpapiPluginWin, or the Linux instance)
+namespace {
+Npapi::NpapiPluginMaker s_npapiPluginMaker = nullptr;
+}
+
+void Npapi::setNpapiPluginMaker(NpapiPluginMaker maker) {
+    s_npapiPluginMaker = maker;
+}
+
+// The NPAPI adapter installs the platform's instance (NpapiPluginWin, NpapiPluginX11)
 // when it joins the module; until then no NPAPI instance can be made.
-Npapi::NpapiPluginPtr FactoryBase::createNpapiPlugin(const Npapi::NpapiBrowserHostPtr&, const std::string&) {
-    throw std::runtime_error("This module has no NPAPI adapter");
+Npapi::NpapiPluginPtr FactoryBase::createNpapiPlugin(const Npapi::NpapiBrowserHostPtr& host,
+                                                     const std::string& mimetype) {
+    if (!s_npapiPluginMaker)
+        throw std::runtime_error("This module has no NPAPI adapter");
+    return s_npapiPluginMaker(host, mimetype);
 }
 
 } // namespace FB

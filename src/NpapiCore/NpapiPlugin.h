@@ -1,0 +1,69 @@
+#pragma once
+// FB::Npapi::NpapiPlugin: the NPAPI side of one plug-in instance on a page, the object the
+// instance entry functions forward to. It owns the product's plug-in object (through
+// BrowserPlugin), turns the embed attributes into its params, makes it ready, answers the
+// browser's per-instance queries (the root scriptable NPObject above all) and clears the
+// window on shutdown. The platform classes (NpapiPluginWin, NpapiPluginX11) add the
+// window and its events.
+//
+// Streams the framework did not request are answered as unknown streams: none is ever
+// requested until the browser host can make them.
+
+#include "BrowserPlugin.h"
+#include "NpapiTypes.h"
+#include "npfunctions.h"
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace FB { namespace Npapi {
+
+// A failed plug-in creation; NPP_New answers NPERR_INCOMPATIBLE_VERSION_ERROR.
+class PluginCreateError : public std::runtime_error {
+public:
+    explicit PluginCreateError(const std::string& message) : std::runtime_error(message) {}
+};
+
+class NpapiPlugin : public BrowserPlugin {
+public:
+    NpapiPlugin(const NpapiBrowserHostPtr& host, const std::string& mimetype);
+    ~NpapiPlugin() override;
+
+    void shutdown() override;
+    // The page's attributes become the params; a windowless plug-in object tells the
+    // browser so; the plug-in object becomes ready before the browser gives a window.
+    virtual void init(NPMIMEType pluginType, int16_t argc, char* argn[], char* argv[]);
+    virtual void setReadyOnce();
+
+    virtual NPError SetWindow(NPWindow* window);
+    virtual NPError NewStream(NPMIMEType type, NPStream* stream, NPBool seekable, uint16_t* stype);
+    virtual NPError DestroyStream(NPStream* stream, NPReason reason);
+    virtual int32_t WriteReady(NPStream* stream);
+    virtual int32_t Write(NPStream* stream, int32_t offset, int32_t len, void* buffer);
+    virtual void StreamAsFile(NPStream* stream, const char* fname);
+    virtual void Print(NPPrint* platformPrint);
+    virtual int16_t HandleEvent(void* event);
+    virtual void URLNotify(const char* url, NPReason reason, void* notifyData);
+    virtual NPError GetValue(NPPVariable variable, void* value);
+    virtual NPError SetValue(NPNVariable variable, void* value);
+
+    bool isReady() const { return m_isReady; }
+    const NpapiBrowserHostPtr& getHost() const { return m_npHost; }
+
+protected:
+    // The root object's wrapper with one more reference, the caller's; null when the
+    // browser makes none.
+    NPObject* getScriptableObject();
+
+    NPJavascriptObject* m_obj;
+    NpapiBrowserHostPtr m_npHost;
+    bool m_retainReturnedNPObject;
+    bool m_isReady;
+    std::string m_mimetype;
+    std::string m_pluginName;
+    std::string m_pluginDesc;
+};
+
+}} // namespace FB::Npapi
