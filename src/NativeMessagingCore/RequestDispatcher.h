@@ -1,0 +1,35 @@
+#pragma once
+// One request from the page, one answer: {id, origin, method, args} runs the root
+// scriptable object's Invoke with the arguments as variants ({id, origin, get} reads a
+// property), and the answer is {id, result} or {id, error} with the framework's message.
+// A request that cannot be read still gets an answer, with id null when it has none.
+
+#include "APITypes.h"
+#include "OriginGate.h"
+
+#include <functional>
+#include <string>
+
+namespace FB { namespace NativeMessaging {
+
+class RequestDispatcher {
+public:
+    // Called with the page's origin right before the root object runs a request of it
+    // (the PIN prompt names the origin), and with an empty text after.
+    using OriginScope = std::function<void(const std::string& origin)>;
+
+    RequestDispatcher(JSAPIPtr root, OriginGate& gate, OriginScope scope = OriginScope());
+
+    // The answer's JSON text, at most kMaxMessageToBrowser bytes.
+    std::string handle(const std::string& requestText);
+
+    // The answer to a message the host refused before reading it.
+    static std::string refusal(const std::string& message);
+
+private:
+    JSAPIPtr m_root;
+    OriginGate& m_gate;
+    OriginScope m_scope;
+};
+
+}} // namespace FB::NativeMessaging
