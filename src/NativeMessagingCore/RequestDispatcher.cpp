@@ -41,8 +41,8 @@ private:
 
 } // namespace
 
-RequestDispatcher::RequestDispatcher(JSAPIPtr root, OriginGate& gate, OriginScope scope)
-    : m_root(std::move(root)), m_gate(gate), m_scope(std::move(scope)) {}
+RequestDispatcher::RequestDispatcher(RootSource rootSource, OriginGate& gate, OriginScope scope)
+    : m_rootSource(std::move(rootSource)), m_gate(gate), m_scope(std::move(scope)) {}
 
 std::string RequestDispatcher::refusal(const std::string& message) {
     return errorAnswer(nullptr, message);
@@ -84,6 +84,12 @@ std::string RequestDispatcher::handle(const std::string& requestText) {
 
     json answer{{"id", id}};
     try {
+        if (!m_root && m_rootSource) {
+            m_root = m_rootSource();
+            m_rootSource = nullptr;
+        }
+        if (!m_root)
+            return errorAnswer(id, "The plugin is invalid");
         variant result;
         {
             ScopedOrigin scope(m_scope, origin->get<std::string>());

@@ -3,6 +3,10 @@
 // scriptable object's Invoke with the arguments as variants ({id, origin, get} reads a
 // property), and the answer is {id, result} or {id, error} with the framework's message.
 // A request that cannot be read still gets an answer, with id null when it has none.
+//
+// The root object is asked for only once a request has passed the origin gate, so a
+// connection from a page that may not use the token never makes a plug-in instance and
+// never loads the token module.
 
 #include "APITypes.h"
 #include "OriginGate.h"
@@ -18,7 +22,10 @@ public:
     // (the PIN prompt names the origin), and with an empty text after.
     using OriginScope = std::function<void(const std::string& origin)>;
 
-    RequestDispatcher(JSAPIPtr root, OriginGate& gate, OriginScope scope = OriginScope());
+    // Makes the connection's plug-in instance and answers its root object; called once.
+    using RootSource = std::function<JSAPIPtr()>;
+
+    RequestDispatcher(RootSource rootSource, OriginGate& gate, OriginScope scope = OriginScope());
 
     // The answer's JSON text, at most kMaxMessageToBrowser bytes.
     std::string handle(const std::string& requestText);
@@ -27,6 +34,7 @@ public:
     static std::string refusal(const std::string& message);
 
 private:
+    RootSource m_rootSource;
     JSAPIPtr m_root;
     OriginGate& m_gate;
     OriginScope m_scope;

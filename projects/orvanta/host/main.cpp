@@ -50,11 +50,16 @@ int serve() {
     auto host = std::make_shared<nm::NativeMessagingBrowserHost>();
     int status = 0;
     {
-        orv::host::ConnectionPlugin plugin(host);
+        // Made on the first request a permitted page sends; released when the port closes.
+        std::unique_ptr<orv::host::ConnectionPlugin> plugin;
         nm::AllowedOrigins origins(allowedOriginsPath());
         nm::OriginGate gate(origins, askPerson);
-        nm::RequestDispatcher dispatcher(plugin.root(), gate,
-                                         [](const std::string& origin) { orv::setPinRequestOrigin(origin); });
+        nm::RequestDispatcher dispatcher(
+            [&] {
+                plugin = std::make_unique<orv::host::ConnectionPlugin>(host);
+                return plugin->root();
+            },
+            gate, [](const std::string& origin) { orv::setPinRequestOrigin(origin); });
         status = nm::serveConnection(std::cin, std::cout, dispatcher, std::cerr,
                                      [&host] { host->runPendingCalls(); });
     }
