@@ -1,0 +1,216 @@
+#!/usr/bin/env python3
+"""orvanta-host driven over a pipe as a browser drives it: well-formed calls, the framing's
+edge cases (lengths 0, 1 MB and over the limit, truncated input), text that is not UTF-8
+or not a JSON object, unknown methods and wrong argument types. Every message gets an
+answer and the host goes on; input that breaks off ends the process cleanly; nothing
+crashes it.
+
+usage: host_pipe_test.py HOST [--module FILE] [--token-status N] [--runner PROGRAM]
+HOST is copied into a temporary folder with the token module (if any) beside it, where
+the host looks for it. --runner runs it (tools/wine-run for the Windows build).
+"""
+import argparse
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ORIGIN = "https://bank.example"
+DENIED = "https://evil.example"
+LIMIT = 1024 * 1024
+TIMEOUT = 60
+
+args = None
+
+
+def frame(body):
+    return struct.pack("=I", len(body)) + body
+
+
+def request(id_, method, arguments=None, origin=ORIGIN):
+    message = {"id": id_, "origin": origin, "method": method}
+    if arguments is not None:
+        message["args"] = arguments
+    return json.dumps(message).encode()
+
+
+class Host:
+    """One connection: the host process with its standard input and output as the port."""
+
+    def __init__(self, folder, executable):
+        env = dict(os.environ)
+        origins = os.path.join(folder, "allowed-origins")
+        with open(origins, "w") as f:
+            f.write("allow %s\ndeny %s\n" % (ORIGIN, DENIED))
+        if args.runner:
+            origins = "Z:" + origins.replace("/", "\\")
+        env["ORVANTA_ALLOWED_ORIGINS"] = origins
+        # An error box (no token module) must not wait for a person: without a pinentry
+        # that can show it, the text goes to standard error.
+        env["ORVANTA_PINENTRY"] = "/bin/false"
+        command = ([args.runner] if args.runner else []) + [executable]
+        self.stderr = tempfile.TemporaryFile()
+        self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=self.stderr, env=env, cwd=folder)
+
+    def send(self, data):
+        self.process.stdin.write(data)
+        self.process.stdin.flush()
+
+    def receive(self):
+        header = self.process.stdout.read(4)
+        if len(header) != 4:
+            raise AssertionError("the host sent no answer (got %r); stderr: %s" % (header, self.errors()))
+        (length,) = struct.unpack("=I", header)
+        if length > LIMIT:
+            raise AssertionError("an answer of %d bytes, more than a browser takes" % length)
+        body = self.process.stdout.read(length)
+        return json.loads(body.decode("utf-8"))
+
+    def ask(self, body):
+        self.send(frame(body))
+        return self.receive()
+
+    def close(self):
+        """The browser closes the port; returns the exit status and what is left on stdout."""
+        self.process.stdin.close()
+        rest = self.process.stdout.read()
+        return self.process.wait(timeout=TIMEOUT), rest
+
+    def dispose(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        for stream in (self.process.stdin, self.process.stdout, self.stderr):
+            if not stream.closed:
+                stream.close()
+
+    def errors(self):
+        self.stderr.seek(0)
+        return self.stderr.read().decode("utf-8", "replace")
+
+
+class HostOverPipe(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix="orvanta-host-pipe-")
+        cls.executable = os.path.join(cls.folder, os.path.basename(args.host))
+        shutil.copy2(args.host, cls.executable)
+        if args.module:
+            shutil.copy2(args.module, cls.folder)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+    def setUp(self):
+        self.host = Host(self.folder, self.executable)
+
+    def tearDown(self):
+        self.host.dispose()
+
+    def assertWorks(self):
+        self.assertEqual(self.host.ask(request(99, "get_version", [])), {"id": 99, "result": "1.1"})
+
+    def assertError(self, answer, id_, start):
+        self.assertEqual(answer.get("id", "missing"), id_, answer)
+        self.assertNotIn("result", answer)
+        self.assertTrue(answer.get("error", "").startswith(start), answer)
+
+    def test_calls_answer_the_plugins_values(self):
+        self.assertEqual(self.host.ask(request(1, "get_version", [])), {"id": 1, "result": "1.1"})
+        self.assertEqual(self.host.ask(json.dumps({"id": "p", "origin": ORIGIN, "get": "version"}).encode()),
+                         {"id": "p", "result": "1.1"})
+        self.assertEqual(self.host.ask(request(2, "olvIsTokenPresentAndOK", [])),
+                         {"id": 2, "result": args.token_status})
+        signature = self.host.ask(request(3, "olvRepair", ["K" * 64, "00" * 32]))
+        self.assertRegex(signature.get("result", ""), "^[0-9A-F]{128}$", signature)
+        self.assertEqual(self.host.close()[0], 0)
+
+    def test_messages_of_every_length_up_to_the_limit_are_read(self):
+        self.assertError(self.host.ask(b""), None, "The request is not valid JSON")
+        self.assertWorks()
+        # Exactly 1 MB: a whole request, padded with a member the host does not use.
+        head = b'{"id":5,"origin":"%s","method":"get_version","args":[],"pad":"' % ORIGIN.encode()
+        body = head + b"x" * (LIMIT - len(head) - 2) + b'"}'
+        self.assertEqual(len(body), LIMIT)
+        self.assertEqual(self.host.ask(body), {"id": 5, "result": "1.1"})
+        self.assertEqual(self.host.close()[0], 0)
+
+    def test_a_message_over_the_limit_is_refused_and_the_next_one_read(self):
+        self.assertError(self.host.ask(b" " * (LIMIT + 1)), None, "The message is longer than")
+        self.assertWorks()
+        self.assertEqual(self.host.close()[0], 0)
+
+    def test_bad_text_gets_a_clear_error_and_the_host_goes_on(self):
+        cases = [
+            (b'{"id":1,"origin":"%s","method":"get_version","args":["\xc3\x28"]}' % ORIGIN.encode(),
+             None, "The request is not valid JSON"),
+            (b"\xff\xfe\x00", None, "The request is not valid JSON"),
+            (b"[1,2,3]", None, "The request is not a JSON object"),
+            (b'"olvSign"', None, "The request is not a JSON object"),
+            (b"null", None, "The request is not a JSON object"),
+            (b'{"origin":"%s","method":"get_version"}' % ORIGIN.encode(), None, "The request has no id"),
+            (b'{"id":6,"method":"get_version"}', 6, "The request does not name the page's origin"),
+            (b'{"id":7,"origin":"%s","method":"olvSign","args":{"0":"c"}}' % ORIGIN.encode(), 7,
+             "The arguments are not an array"),
+            (request(8, "olvNoSuchMethod", []), 8, "The specified member does not exist: olvNoSuchMethod"),
+            (request(9, "olvGetContainerName", ["abc"]), 9, "Could not convert from"),
+            (request(10, "olvGetContainerName", [{"index": 0}]), 10, "Could not convert from"),
+            (request(11, "olvRepair", [["K"] * 64, "00" * 32]), 11, "Could not convert from"),
+            (request(12, "get_version", [], origin=DENIED), 12, "The page origin %s is not allowed" % DENIED),
+            (request(13, "get_version", [], origin="http://bank.example"), 13, 'The page origin "http://bank.example" is not a secure origin'),
+        ]
+        for body, id_, start in cases:
+            with self.subTest(body=body[:80]):
+                self.assertError(self.host.ask(body), id_, start)
+                self.assertWorks()
+        self.assertEqual(self.host.close()[0], 0)
+
+    def test_input_that_breaks_off_ends_the_host_without_an_answer(self):
+        self.host.dispose()
+        for name, data in [("half a length", b"\x05\x00"),
+                           ("a short message", struct.pack("=I", 10) + b"12345"),
+                           ("a huge length without its bytes", struct.pack("=I", 0xFFFFFFFF) + b"abc"),
+                           ("a short message after a good one",
+                            frame(request(1, "get_version", [])) + struct.pack("=I", 3) + b"a")]:
+            with self.subTest(name):
+                host = Host(self.folder, self.executable)
+                try:
+                    host.send(data)
+                    status, rest = host.close()
+                    errors = host.errors()
+                finally:
+                    host.dispose()
+                self.assertEqual(status, 1, errors)
+                expected = frame(json.dumps({"id": 1, "result": "1.1"}, separators=(",", ":")).encode()) \
+                    if name.endswith("good one") else b""
+                self.assertEqual(rest, expected)
+                self.assertIn("the input ended inside a message", errors)
+
+    def test_a_port_closed_at_once_ends_the_host_cleanly(self):
+        self.assertEqual(self.host.close(), (0, b""))
+
+
+def main():
+    global args
+    parser = argparse.ArgumentParser()
+    parser.add_argument("host")
+    parser.add_argument("--module")
+    parser.add_argument("--token-status", type=int, default=-51)
+    parser.add_argument("--runner")
+    args, rest = parser.parse_known_args()
+    args.host = os.path.abspath(args.host)
+    program = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
+    result = program.result
+    failed = len(result.failures) + len(result.errors)
+    print("%d passed, %d failed" % (result.testsRun - failed, failed))
+    sys.exit(0 if result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()
