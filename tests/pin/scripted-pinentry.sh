@@ -6,6 +6,7 @@
 #   die     the program ends when asked for the PIN
 #   mute    the program ends before its greeting
 #   refuse  MESSAGE answers an error, as a pinentry without a terminal or display does
+# CONFIRM answers OK, or the error of a person who said no when $PEER_CONFIRM is "no".
 # With $PEER_HOLD set, GETPIN first creates "$PEER_HOLD.waiting" and waits (at most 10 s) for
 # "$PEER_HOLD.release" to appear.
 log=${PEER_LOG:-/dev/null}
@@ -36,6 +37,13 @@ while IFS= read -r line; do
     MESSAGE*)
         if [ "${PEER_MODE:-pin}" = refuse ]; then
             echo "ERR 83886360 No such device <Pinentry>"
+        else
+            echo "OK"
+        fi
+        ;;
+    CONFIRM*)
+        if [ "${PEER_CONFIRM:-yes}" = no ]; then
+            echo "ERR 83886179 Operation cancelled <Pinentry>"
         else
             echo "OK"
         fi
