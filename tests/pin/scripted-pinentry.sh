@@ -6,7 +6,8 @@
 #   die     the program ends when asked for the PIN
 #   mute    the program ends before its greeting
 #   refuse  MESSAGE answers an error, as a pinentry without a terminal or display does
-# CONFIRM answers OK, or the error of a person who said no when $PEER_CONFIRM is "no".
+# CONFIRM answers OK, or the error of a person who said no when $PEER_CONFIRM is "no", or
+# the error of a pinentry that cannot show anything when it is "nodevice".
 # With $PEER_HOLD set, GETPIN first creates "$PEER_HOLD.waiting" and waits (at most 10 s) for
 # "$PEER_HOLD.release" to appear.
 log=${PEER_LOG:-/dev/null}
@@ -42,11 +43,11 @@ while IFS= read -r line; do
         fi
         ;;
     CONFIRM*)
-        if [ "${PEER_CONFIRM:-yes}" = no ]; then
-            echo "ERR 83886179 Operation cancelled <Pinentry>"
-        else
-            echo "OK"
-        fi
+        case "${PEER_CONFIRM:-yes}" in
+        no) echo "ERR 83886179 Operation cancelled <Pinentry>" ;;
+        nodevice) echo "ERR 83886360 No such device <Pinentry>" ;;
+        *) echo "OK" ;;
+        esac
         ;;
     BYE*)
         echo "OK closing connection"
