@@ -38,3 +38,23 @@ function(orv_add_test name)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
   endif()
 endfunction()
+
+# orv_add_pe_check(name TARGET target [check-pe options ...])
+# Windows builds only: checks the built file of a target without running it (machine, no
+# MinGW runtime DLL, exact export names, resources), so what only the 32-bit build shows is
+# covered where 32-bit programs cannot run. Label pe-file.
+function(orv_add_pe_check name)
+  cmake_parse_arguments(P "" "TARGET" "" ${ARGN})
+  if(NOT WIN32)
+    return()
+  endif()
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+    set(machine amd64)
+  else()
+    set(machine i386)
+  endif()
+  add_test(NAME ${name}
+    COMMAND ${PROJECT_SOURCE_DIR}/tools/check-pe $<TARGET_FILE:${P_TARGET}> --machine ${machine}
+            ${P_UNPARSED_ARGUMENTS})
+  set_tests_properties(${name} PROPERTIES LABELS pe-file TIMEOUT 60)
+endfunction()

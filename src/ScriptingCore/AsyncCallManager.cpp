@@ -2,39 +2,54 @@
 
 #include "logging.h"
 
-#include <algorithm>
 #include <exception>
+#include <unordered_map>
 
 namespace FB {
 
 namespace {
 
-// Every record that exists, process-wide. The browser hands back a bare pointer, possibly
-// after the record was freed (a call scheduled twice, a call that shutdown ran first);
-// looking it up here first keeps the trampoline from touching freed memory.
-struct LiveRecords {
+// Every record that exists, process-wide, by handle. The browser hands back only a
+// handle, possibly after the record was freed (a call scheduled twice, a call that
+// shutdown ran first); a handle not found here names nothing.
+struct Records {
     std::mutex mutex;
-    std::set<const AsyncCallData*> records;
+    std::uintptr_t lastHandle = 0;
+    std::unordered_map<std::uintptr_t, AsyncCallData*> byHandle;
 };
 
-LiveRecords& liveRecords() {
-    static LiveRecords live;
-    return live;
+Records& records() {
+    static Records all;
+    return all;
+}
+
+void* asHandle(std::uintptr_t handle) {
+    return reinterpret_cast<void*>(handle);
+}
+
+std::uintptr_t handleOf(void* handle) {
+    return reinterpret_cast<std::uintptr_t>(handle);
 }
 
 AsyncCallData* newRecord(void (*func)(void*), void* userData, int id, const AsyncCallManagerPtr& mgr) {
     auto* data = new AsyncCallData(func, userData, id, mgr);
-    LiveRecords& live = liveRecords();
-    std::lock_guard<std::mutex> lock(live.mutex);
-    live.records.insert(data);
+    Records& all = records();
+    std::lock_guard<std::mutex> lock(all.mutex);
+    // Counted up, so a handle comes back only after the counter wraps (2^32 calls on a
+    // 32-bit build), and then never while its earlier record lives; zero is no handle.
+    do {
+        ++all.lastHandle;
+    } while (all.lastHandle == 0 || all.byHandle.count(all.lastHandle) != 0);
+    data->handle = all.lastHandle;
+    all.byHandle.emplace(data->handle, data);
     return data;
 }
 
 void freeRecord(AsyncCallData* data) {
     {
-        LiveRecords& live = liveRecords();
-        std::lock_guard<std::mutex> lock(live.mutex);
-        live.records.erase(data);
+        Records& all = records();
+        std::lock_guard<std::mutex> lock(all.mutex);
+        all.byHandle.erase(data->handle);
     }
     delete data;
 }
@@ -61,43 +76,53 @@ AsyncCallManager::~AsyncCallManager() {
         freeRecord(data);
 }
 
-AsyncCallData* AsyncCallManager::makeCallback(void (*func)(void*), void* userData) {
+std::list<AsyncCallData*>::iterator AsyncCallManager::findPending(std::uintptr_t handle) {
+    auto it = m_pending.begin();
+    while (it != m_pending.end() && (*it)->handle != handle)
+        ++it;
+    return it;
+}
+
+void* AsyncCallManager::makeCallback(void (*func)(void*), void* userData) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (m_shutDown)
         return nullptr;
     AsyncCallData* data = newRecord(func, userData, ++m_lastId, shared_from_this());
     m_pending.push_back(data);
-    return data;
+    return asHandle(data->handle);
 }
 
-void AsyncCallManager::call(AsyncCallData* data) {
+void AsyncCallManager::call(void* handle) {
+    const std::uintptr_t key = handleOf(handle);
     void (*func)(void*) = nullptr;
     void* userData = nullptr;
-    int id = 0;
     {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        func = claim(data);
-        userData = data->userData;
-        id = data->uniqId;
+        auto it = findPending(key);
+        if (it == m_pending.end())
+            return;  // already run (and freed), or run by shutdown
+        func = claim(*it);
+        userData = (*it)->userData;
     }
     if (func)
         func(userData);  // without the mutex: the call may schedule others
-    // The record is not read again: a modal loop inside func may have run this trampoline
-    // a second time, which found nothing to run and freed the record already, and a record
-    // made since may live at the same address; only the id tells them apart.
+    // Found again by handle: a modal loop inside func may have handed this call back, and
+    // that nested run found nothing to run and freed the record already.
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    auto it = std::find(m_pending.begin(), m_pending.end(), data);
-    if (it != m_pending.end() && (*it)->uniqId == id) {
+    auto it = findPending(key);
+    if (it != m_pending.end()) {
+        AsyncCallData* data = *it;
         m_pending.erase(it);
         freeRecord(data);
     }
 }
 
-bool AsyncCallManager::cancel(AsyncCallData* data) {
+bool AsyncCallManager::cancel(void* handle) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    auto it = std::find(m_pending.begin(), m_pending.end(), data);
+    auto it = findPending(handleOf(handle));
     if (it == m_pending.end())
         return false;
+    AsyncCallData* data = *it;
     m_pending.erase(it);
     freeRecord(data);
     return true;
@@ -121,19 +146,18 @@ void AsyncCallManager::shutdown() {
     }
 }
 
-void AsyncCallManager::asyncCallbackFunction(void* userData) {
-    auto* data = static_cast<AsyncCallData*>(userData);
+void AsyncCallManager::asyncCallbackFunction(void* handle) {
     AsyncCallManagerPtr manager;
     {
-        LiveRecords& live = liveRecords();
-        std::lock_guard<std::mutex> lock(live.mutex);
-        if (live.records.find(data) == live.records.end())
+        Records& all = records();
+        std::lock_guard<std::mutex> lock(all.mutex);
+        auto it = all.byHandle.find(handleOf(handle));
+        if (it == all.byHandle.end())
             return;
-        manager = data->manager.lock();
+        manager = it->second->manager.lock();
     }
-    // While the manager lives, so do its records (it frees them only in call and cancel).
     if (manager)
-        manager->call(data);
+        manager->call(handle);
 }
 
 } // namespace FB

@@ -22,7 +22,7 @@ struct BrowserHost::HtmlLogRequest {
 
 BrowserHost::BrowserHost()
     : m_callManager(std::make_shared<AsyncCallManager>()), m_threadId(std::this_thread::get_id()),
-      m_isShutDown(false), m_streamManager(std::make_shared<BrowserStreamManager>()) {}
+      m_isShutDown(false), m_shutdownStarted(false), m_streamManager(std::make_shared<BrowserStreamManager>()) {}
 
 BrowserHost::~BrowserHost() = default;
 
@@ -67,6 +67,11 @@ void BrowserHost::AsyncHtmlLog(void* logReq) {
 }
 
 void BrowserHost::shutdown() {
+    // Only the first call does the work. Later ones, including those made from inside it
+    // (a pending call below may hold the last handle to a plug-in object whose destructor
+    // shuts its host down), return at once instead of waiting for the lock held here.
+    if (m_shutdownStarted.exchange(true))
+        return;
     // A pending request run below may hold the last other reference to this host.
     BrowserHostPtr keepAlive = weak_from_this().lock();
     freeRetainedObjects();
@@ -95,14 +100,14 @@ DOM::NodePtr BrowserHost::_createNode(const JSObjectPtr& obj) const {
 bool BrowserHost::ScheduleAsyncCall(void (*func)(void*), void* userData) const {
     if (isShutDown())
         return false;
-    AsyncCallData* record = m_callManager->makeCallback(func, userData);
-    if (!record)
+    void* handle = m_callManager->makeCallback(func, userData);
+    if (!handle)
         return false;  // shut down meanwhile
-    if (_scheduleAsyncCall(&AsyncCallManager::asyncCallbackFunction, record))
+    if (_scheduleAsyncCall(&AsyncCallManager::asyncCallbackFunction, handle))
         return true;
     // Refused: take the record back, or shutdown would later run a call whose data the
     // caller frees now. If shutdown got to it first, it has run: report it as scheduled.
-    return !m_callManager->cancel(record);
+    return !m_callManager->cancel(handle);
 }
 
 void BrowserHost::retainJSObject(const JSAPIPtr& obj) const {

@@ -42,7 +42,7 @@ public:
     // Writes to the framework log and, from the main thread later, to the page's console.
     virtual void htmlLog(const std::string& str);
     // Frees retained objects, runs the pending main-thread calls once, fails later
-    // cross-thread calls. Safe to call again.
+    // cross-thread calls. Any further call, also from inside the first, returns at once.
     virtual void shutdown();
     virtual void DoDeferredRelease() const = 0;
     virtual DOM::WindowPtr _createWindow(const JSObjectPtr& obj) const;
@@ -66,8 +66,8 @@ public:
     // Runs func on the main thread and waits for it; inline when already there. A
     // script_error raised by func arrives here with its message; FB::script_error
     // "Could not marshal to main thread" or "Shutting down" when the call cannot complete.
-    // A waiter that gets "Shutting down" may leave before shutdown has run its call, so
-    // the call should hold what it uses by value, not refer to the caller's locals.
+    // A call whose waiter got "Shutting down" never runs, so it may refer to the caller's
+    // locals.
     template <typename Functor>
     std::invoke_result_t<Functor&> CallOnMainThread(Functor func) {
         std::shared_lock<UpgradeMutex> lock(m_xtmutex);
@@ -93,6 +93,7 @@ private:
     AsyncCallManagerPtr m_callManager;
     std::thread::id m_threadId;
     std::atomic<bool> m_isShutDown;
+    std::atomic<bool> m_shutdownStarted;
     mutable UpgradeMutex m_xtmutex;
     mutable std::recursive_mutex m_jsObjectMutex;
     mutable std::list<JSAPIPtr> m_retainedObjects;

@@ -17,7 +17,8 @@ constexpr std::chrono::milliseconds kShutdownPoll(10);
 
 } // namespace
 
-CrossThreadCall::CrossThreadCall(std::shared_ptr<FunctorCall> f) : funct(std::move(f)), m_returned(false) {}
+CrossThreadCall::CrossThreadCall(std::shared_ptr<FunctorCall> f)
+    : funct(std::move(f)), m_returned(false), m_abandoned(false) {}
 
 CrossThreadCall::~CrossThreadCall() {
     // A failure that no waiter collected (it gave up on shutdown).
@@ -39,8 +40,12 @@ void CrossThreadCall::scheduleAndWait(BrowserHost& host, const std::shared_ptr<C
 
     std::unique_lock<std::mutex> lock(call->m_mutex);
     while (!call->m_returned) {
-        if (host.isShutDown())
-            throw script_error("Shutting down");  // the trampoline still holds the call
+        if (host.isShutDown()) {
+            // Decided under the call's mutex, so the call has not started and will see
+            // the mark; the trampoline still holds the call and frees it.
+            call->m_abandoned = true;
+            throw script_error("Shutting down");
+        }
         call->m_cond.wait_for(lock, kShutdownPoll);
     }
     if (call->m_result.is_of_type<script_error*>()) {
@@ -59,9 +64,12 @@ void CrossThreadCall::syncCallbackFunctor(void* userData) {
     // The waiter may already have let go of the call (shutdown); then this is the owner.
     std::unique_ptr<std::shared_ptr<CrossThreadCall>> ticket(static_cast<std::shared_ptr<CrossThreadCall>*>(userData));
     CrossThreadCall& call = **ticket;
-    // The call runs under the call's mutex: the call may use the waiter's own variables,
-    // so the waiter must not see a shutdown and leave while the call is still running.
+    // The call may use the waiter's own variables. It runs under the call's mutex, so the
+    // waiter cannot see a shutdown and leave while it runs; a waiter that left before it
+    // started has marked it, and it is dropped.
     std::lock_guard<std::mutex> lock(call.m_mutex);
+    if (call.m_abandoned)
+        return;
     try {
         call.funct->call();
     } catch (const script_error& e) {

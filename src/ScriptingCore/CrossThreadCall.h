@@ -37,7 +37,7 @@ private:
     static void asyncCallbackFunctor(void* userData);
 
     // Waits until the main thread has run the call; "Shutting down" when the host goes
-    // first. Raises the call's script error in this thread.
+    // first, and then the call never runs. Raises the call's script error in this thread.
     static void scheduleAndWait(BrowserHost& host, const std::shared_ptr<CrossThreadCall>& call);
     // Queues a fire-and-forget call; dropped (and freed) when the host refuses it.
     static void scheduleDetached(BrowserHost& host, std::unique_ptr<CrossThreadCall> call);
@@ -46,6 +46,9 @@ private:
     std::shared_ptr<FunctorCall> funct;
     variant m_result;  // a heap script_error* when the call failed
     bool m_returned;
+    // The waiter gave up (shutdown) before the call ran: it must never run, since it may
+    // refer to the waiter's own variables.
+    bool m_abandoned;
     std::condition_variable m_cond;
     std::mutex m_mutex;
 };

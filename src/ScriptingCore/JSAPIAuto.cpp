@@ -3,7 +3,10 @@
 #include "JSFunction.h"
 #include "utf8_tools.h"
 
+#include <boost/numeric/conversion/converter_policies.hpp>
+
 #include <mutex>
+#include <string>
 
 namespace FB {
 
@@ -17,8 +20,20 @@ const char* const kReservedNames[] = {"offsetWidth", "offsetHeight", "width",   
                                       "wrappedJSObject", "prototype", "style",      "id",
                                       "constructor"};
 
-invalid_arguments conversionFailure(const bad_variant_cast& e) {
-    return invalid_arguments("Could not convert from " + e.from + " to " + e.to);
+// Runs a registered member. A value that cannot be converted, wherever the member found
+// out, ends the call as invalid_arguments: only script errors may reach the page (anything
+// else thrown through a browser's callback ends the browser).
+template <typename Member>
+auto runMember(const Member& member) -> decltype(member()) {
+    try {
+        return member();
+    } catch (const bad_variant_cast& e) {
+        throw invalid_arguments("Could not convert from " + e.from + " to " + e.to);
+    } catch (const boost::numeric::bad_numeric_cast& e) {
+        throw invalid_arguments(std::string("Could not convert a number: ") + e.what());
+    } catch (const text_conversion_error& e) {
+        throw invalid_arguments(std::string("Could not convert text: ") + e.what());
+    }
 }
 
 } // namespace
@@ -113,11 +128,10 @@ variant JSAPIAuto::Invoke(const std::string& methodName, const VariantList& args
     auto it = m_methodFunctorMap.find(methodName);
     if (!memberAccessible(methodName) || it == m_methodFunctorMap.end())
         throw invalid_member(methodName);
-    try {
-        return it->second(args);
-    } catch (const bad_variant_cast& e) {
-        throw conversionFailure(e);
-    }
+    // A copy runs: the method may unregister or replace itself, which destroys the stored
+    // one while it runs.
+    const CallMethodFunctor method = it->second;
+    return runMember([&] { return method(args); });
 }
 
 variant JSAPIAuto::GetProperty(const std::string& propertyName) {
@@ -125,8 +139,10 @@ variant JSAPIAuto::GetProperty(const std::string& propertyName) {
         throw object_invalidated();
     Lock lock(m_zoneMutex);
     auto prop = m_propertyFunctorsMap.find(propertyName);
-    if (prop != m_propertyFunctorsMap.end() && memberAccessible(propertyName))
-        return prop->second.get();
+    if (prop != m_propertyFunctorsMap.end() && memberAccessible(propertyName)) {
+        const GetPropFunctor getter = prop->second.get;  // a copy, as in Invoke
+        return runMember(getter);
+    }
     if (!memberAccessible(propertyName)) {
         if (m_allowDynamicAttributes)
             return variant();
@@ -171,11 +187,8 @@ void JSAPIAuto::SetProperty(const std::string& propertyName, const variant& valu
     }
     if (!memberAccessible(propertyName))
         throw invalid_member(propertyName);
-    try {
-        prop->second.set(value);
-    } catch (const bad_variant_cast& e) {
-        throw conversionFailure(e);
-    }
+    const SetPropFunctor setter = prop->second.set;  // a copy, as in Invoke
+    runMember([&] { setter(value); });
 }
 
 void JSAPIAuto::SetProperty(int idx, const variant& value) {

@@ -5,7 +5,10 @@
 //   registerMethod("sign", make_method(this, &MyAPI::sign));
 
 #include "JSExceptions.h"
+#include "utf8_tools.h"
 #include "variant.h"
+
+#include <boost/numeric/conversion/converter_policies.hpp>
 
 #include <cstddef>
 #include <functional>
@@ -26,7 +29,9 @@ inline void checkArgumentCount(const VariantList& in, std::size_t expected) {
 }
 
 // Parameter at position (counted from 1). A variant parameter takes the argument as it
-// is and is optional; any other type is required and read with convert_cast.
+// is and is optional; any other type is required and read with convert_cast. A value of
+// the right kind that still cannot be converted (a number out of range, text without a
+// UTF-8 form) fails like a value of the wrong kind, with the reason.
 template <typename T>
 T convertArgument(const VariantList& in, std::size_t position) {
     if constexpr (std::is_same<T, variant>::value) {
@@ -39,6 +44,12 @@ T convertArgument(const VariantList& in, std::size_t position) {
         } catch (const bad_variant_cast& e) {
             throw invalid_arguments("Invalid argument conversion from " + e.from + " to " + e.to +
                                     " at index " + std::to_string(position));
+        } catch (const boost::numeric::bad_numeric_cast& e) {
+            throw invalid_arguments("Invalid argument conversion at index " + std::to_string(position) + ": " +
+                                    e.what());
+        } catch (const text_conversion_error& e) {
+            throw invalid_arguments("Invalid argument conversion at index " + std::to_string(position) + ": " +
+                                    e.what());
         }
     }
 }

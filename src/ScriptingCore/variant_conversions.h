@@ -11,6 +11,15 @@
 #include <typeinfo>
 
 namespace FB {
+
+// The most elements a script array may claim when it is read into a list (VariantList,
+// JSObjectList); a longer or negative "length" is refused with FB::invalid_arguments before
+// any element is read. The arrays pages pass hold a few values; without a bound an object
+// claiming a length of 2147483647 kept the browser reading for 2^31 elements while the
+// list grew towards tens of GiB. At the limit the list takes 16 MiB (two words an element)
+// and the read, one browser call an element, ends within about a second.
+constexpr long kMaxScriptArrayLength = 1L << 20;
+
 namespace variant_detail {
 
 // Targets without rules of their own: the held value when it is exactly that type.

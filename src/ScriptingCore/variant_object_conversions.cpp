@@ -3,8 +3,12 @@
 #include "variant.h"
 
 #include "JSAPI.h"
+#include "JSExceptions.h"
 #include "JSObject.h"
 
+#include <boost/numeric/conversion/converter_policies.hpp>
+
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -41,11 +45,38 @@ JSObjectPtr sourceObject(const variant& v) {
     return object;
 }
 
-// A script array: "length", then the indexed properties in order.
+invalid_arguments lengthOutOfRange(const variant& length) {
+    std::string shown;
+    try {
+        shown = length.convert_cast<std::string>();
+    } catch (const std::exception&) {
+        shown = "?";
+    }
+    return invalid_arguments("Array length " + shown + " is out of range (0 to " +
+                             std::to_string(kMaxScriptArrayLength) + ")");
+}
+
+// The array's "length" by the integer rule, checked against the bound before anything
+// else is read. A length that is no number at all fails as the integer rule says.
+long arrayLength(const JSObjectPtr& array) {
+    const variant length = array->GetProperty("length");
+    long count = 0;
+    try {
+        count = length.convert_cast<long>();
+    } catch (const boost::numeric::bad_numeric_cast&) {
+        throw lengthOutOfRange(length);
+    }
+    if (count < 0 || count > kMaxScriptArrayLength)
+        throw lengthOutOfRange(length);
+    return count;
+}
+
+// A script array: "length", then the indexed properties in order. The first element the
+// browser cannot read ends the conversion with the browser's error.
 template <typename Target, typename Append>
 Target readArray(const variant& v, Append append) {
     JSObjectPtr array = sourceObject<Target>(v);
-    const long length = array->GetProperty("length").convert_cast<long>();
+    const long length = arrayLength(array);
     Target out;
     for (long i = 0; i < length; ++i)
         append(out, array->GetProperty(static_cast<int>(i)));

@@ -52,6 +52,14 @@ protected:
         return message;
     }
 
+    // Waits (bounded) until the browser holds `count` calls.
+    void waitForHeldCalls(size_t count) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (host->heldCalls().size() < count && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(host->heldCalls().size(), count);
+    }
+
     MainThreadQueue queue;
     std::shared_ptr<TestBrowserHost> host;
 };
@@ -75,6 +83,29 @@ void reenterThenSchedule(void* data) {
     held[0].func(held[0].userData);
     reentry->host->ScheduleAsyncCall(&countCall, &reentry->later);
 }
+
+// A pending call that keeps the main thread busy until it is released.
+struct BusyCall {
+    std::shared_future<void> released;
+    std::atomic<int> runs{0};
+};
+
+void busyUntilReleased(void* data) {
+    auto* busy = static_cast<BusyCall*>(data);
+    ++busy->runs;
+    busy->released.wait_for(std::chrono::seconds(10));
+}
+
+void shutDownHost(void* host) {
+    static_cast<TestBrowserHost*>(host)->shutdown();
+}
+
+// Shuts its host down when it goes, as the plug-in core does in its destructor.
+struct ShutsDownWhenDestroyed {
+    explicit ShutsDownWhenDestroyed(std::shared_ptr<TestBrowserHost> h) : host(std::move(h)) {}
+    ~ShutsDownWhenDestroyed() { host->shutdown(); }
+    std::shared_ptr<TestBrowserHost> host;
+};
 
 } // namespace
 
@@ -225,6 +256,29 @@ TEST_F(CrossThreadCalls, ARecordHandedBackDuringItsOwnRunLeavesTheNextRecordAlon
     EXPECT_EQ(reentry.later, 1);
 }
 
+TEST_F(CrossThreadCalls, AStaleHandBackNeverRunsALaterCall) {
+    // The browser hands back a call that has already run and been freed; a call scheduled
+    // since may occupy the same memory and must still wait for its own turn.
+    host->setHoldCalls(true);
+    std::atomic<int> first{0}, second{0};
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(host->ScheduleAsyncCall(&countCall, &first));
+        const TestBrowserHost::HeldCall stale = host->heldCalls().back();
+        const TestBrowserHost::HeldCall fresh = queue.run([&] {
+            stale.func(stale.userData);  // runs, and the record is freed
+            host->ScheduleAsyncCall(&countCall, &second);
+            TestBrowserHost::HeldCall latest = host->heldCalls().back();
+            stale.func(stale.userData);  // the late duplicate
+            return latest;
+        });
+        EXPECT_EQ(first, round + 1);
+        EXPECT_EQ(second, round) << "the stale hand-back ran the newer call";
+        queue.run([&] { fresh.func(fresh.userData); });
+        EXPECT_EQ(second, round + 1);
+    }
+}
+
 TEST_F(CrossThreadCalls, ShutdownRunsPendingCallsOnceThenRefusesNewOnes) {
     host->setHoldCalls(true);
     std::atomic<int> runs{0};
@@ -298,18 +352,82 @@ TEST_F(CrossThreadCalls, ShutdownWhileTheCallIsPendingRunsItOnceAndReleasesTheWo
                 outcome = e.what();
             }
         });
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (host->heldCalls().empty() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        ASSERT_EQ(host->heldCalls().size(), 1u);
+        waitForHeldCalls(1);
         host->shutdown();
         EXPECT_TRUE(worker.finishedWithin(std::chrono::seconds(10)));
     }
-    EXPECT_TRUE(outcome == "1" || outcome == "Shutting down") << outcome;
-    EXPECT_EQ(runs, 1);
+    // Either shutdown ran the call before the worker saw the flag, or the worker gave up
+    // first and the call never runs.
+    if (outcome == "1") {
+        EXPECT_EQ(runs, 1);
+    } else {
+        EXPECT_EQ(outcome, "Shutting down");
+        EXPECT_EQ(runs, 0);
+    }
+    const int ranAtShutdown = runs;
     auto held = host->heldCalls();
     queue.run([&] { held[0].func(held[0].userData); });
-    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(runs, ranAtShutdown);
+}
+
+TEST_F(CrossThreadCalls, ACallGivenUpAtShutdownNeverRuns) {
+    // A worker waits for a call the browser has not run. Shutdown first runs an earlier
+    // pending call, which keeps it busy until the waiter has seen the shut-down flag and
+    // left, freeing what its call writes to. That call must then never run.
+    host->setHoldCalls(true);
+    std::promise<void> waiterLeft;
+    BusyCall earlier{waiterLeft.get_future().share()};
+    ASSERT_TRUE(host->ScheduleAsyncCall(&busyUntilReleased, &earlier));
+    std::atomic<int> runs{0};
+    std::string outcome;
+    {
+        BoundedThread waiter([&] {
+            auto result = std::make_unique<int>(0);  // the waiter's own memory
+            try {
+                host->CallOnMainThread([&runs, out = result.get()] {
+                    ++runs;
+                    *out = 2;
+                    return 2;
+                });
+                outcome = "returned";
+            } catch (const FB::script_error& e) {
+                outcome = e.what();
+            }
+            result.reset();
+            waiterLeft.set_value();
+        });
+        waitForHeldCalls(2);
+        host->shutdown();
+        EXPECT_TRUE(waiter.finishedWithin(std::chrono::seconds(10)));
+    }
+    EXPECT_EQ(outcome, "Shutting down");
+    EXPECT_EQ(earlier.runs, 1);
+    EXPECT_EQ(runs, 0);
+    // Nor when the browser delivers it late.
+    const auto held = host->heldCalls();
+    queue.run([&] {
+        for (const auto& call : held)
+            call.func(call.userData);
+    });
+    EXPECT_EQ(earlier.runs, 1);
+    EXPECT_EQ(runs, 0);
+}
+
+TEST_F(CrossThreadCalls, ShutdownReachedAgainFromInsideShutdownReturnsAtOnce) {
+    // A pending call may hold the last handle to an object whose destructor shuts the host
+    // down; and a pending call may shut it down itself. Both happen inside shutdown.
+    host->setHoldCalls(true);
+    std::atomic<int> runs{0};
+    {
+        auto owner = std::make_shared<ShutsDownWhenDestroyed>(host);
+        host->ScheduleOnMainThread(owner, [&runs] { ++runs; });
+    }
+    ASSERT_TRUE(host->ScheduleAsyncCall(&shutDownHost, host.get()));
+    ASSERT_TRUE(host->ScheduleAsyncCall(&countCall, &runs));
+    BoundedThread shutter([&] { host->shutdown(); });
+    ASSERT_TRUE(shutter.finishedWithin(std::chrono::seconds(5))) << "shutdown deadlocked on itself";
+    EXPECT_TRUE(host->isShutDown());
+    EXPECT_EQ(runs, 2);  // the calls after the nested shutdowns still ran, once
 }
 
 TEST_F(CrossThreadCalls, ManyWorkersAtOnce) {

@@ -4,12 +4,15 @@
 #include "FakeJSObject.h"
 #include "JSAPIAuto.h"
 #include "JSFunction.h"
+#include "utf8_tools.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <typeinfo>
@@ -34,6 +37,12 @@ public:
         registerMethod("exactLong", FB::make_method(this, &SampleAPI::exactLong));
         registerProperty("count", FB::make_property(this, &SampleAPI::getCount, &SampleAPI::setCount));
         registerProperty("label", FB::make_property(this, &SampleAPI::getLabel));
+        registerMethod("numberInside", FB::make_method(this, &SampleAPI::numberInside));
+        registerMethod("textInside", FB::make_method(this, &SampleAPI::textInside));
+        registerMethod("refusedText", FB::make_method(this, &SampleAPI::refusedText));
+        registerProperty("overflowing",
+                         FB::PropertyFunctors([] { return variant(variant(1e10).convert_cast<long>()); },
+                                              [](const variant&) {}));
     }
 
     int pings = 0;
@@ -58,6 +67,10 @@ public:
     void note(const std::string& s) { lastNote = s; }
     // Reads its argument with the exact-type cast: a wrong type escapes as bad_variant_cast.
     long exactLong(const variant& v) { return v.cast<long>(); }
+    // Convert their argument themselves, as the product's methods do.
+    long numberInside(const variant& v) { return v.convert_cast<long>(); }
+    std::string textInside(const variant& v) { return v.convert_cast<std::string>(); }
+    std::string refusedText(const variant&) { throw FB::text_conversion_error("MultiByteToWideChar: refused"); }
 
     long getCount() { return count; }
     void setCount(long value) { count = value; }
@@ -424,3 +437,178 @@ TEST(JSAPIAutoWideForms, ConvertNamesToUtf8) {
     EXPECT_TRUE(api->HasMethodObject(std::wstring(L"upper")));
     EXPECT_EQ(api->GetMethodObject(std::wstring(L"upper")), api->GetMethodObject("upper"));
 }
+
+namespace {
+
+// A member that unregisters or replaces itself while it runs. What it owns (here `state`,
+// held only by the member) must live until its run ends. The member reads the watch and
+// writes its finding through globals, so nothing it touches after the change is its own.
+enum class MemberKind { Method, Getter, Setter };
+enum class SelfChange { Unregister, Replace };
+
+std::weak_ptr<int> g_memberState;
+bool g_stateAliveAfterChange = false;
+
+void changeMember(FB::JSAPIAuto& api, MemberKind kind, SelfChange change) {
+    if (kind == MemberKind::Method) {
+        if (change == SelfChange::Unregister)
+            api.unregisterMethod("self");
+        else
+            api.registerMethod("self", [](const VariantList&) { return variant(); });
+    } else {
+        if (change == SelfChange::Unregister)
+            api.unregisterProperty("self");
+        else
+            api.registerProperty("self", FB::PropertyFunctors([] { return variant(); }, [](const variant&) {}));
+    }
+}
+
+void registerSelfChanging(FB::JSAPIAuto& api, MemberKind kind, SelfChange change, std::shared_ptr<int> state) {
+    FB::JSAPIAuto* target = &api;
+    auto run = [target, kind, change, state]() {
+        const int value = *state;
+        FB::JSAPIAuto* const owner = target;
+        const MemberKind k = kind;
+        const SelfChange c = change;
+        changeMember(*owner, k, c);
+        g_stateAliveAfterChange = !g_memberState.expired();
+        return variant(value);
+    };
+    if (kind == MemberKind::Method) {
+        api.registerMethod("self", [run](const VariantList&) { return run(); });
+    } else if (kind == MemberKind::Getter) {
+        api.registerProperty("self", FB::PropertyFunctors(run, [](const variant&) {}));
+    } else {
+        api.registerProperty("self", FB::PropertyFunctors([] { return variant(); },
+                                                          [run](const variant&) { run(); }));
+    }
+}
+
+} // namespace
+
+TEST(JSAPIAutoRegistry, AMemberThatUnregistersOrReplacesItselfFinishesItsRun) {
+    const struct {
+        const char* label;
+        MemberKind kind;
+        SelfChange change;
+    } cases[] = {
+        {"method unregisters itself", MemberKind::Method, SelfChange::Unregister},
+        {"method replaces itself", MemberKind::Method, SelfChange::Replace},
+        {"getter unregisters its property", MemberKind::Getter, SelfChange::Unregister},
+        {"getter replaces its property", MemberKind::Getter, SelfChange::Replace},
+        {"setter unregisters its property", MemberKind::Setter, SelfChange::Unregister},
+        {"setter replaces its property", MemberKind::Setter, SelfChange::Replace},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        auto api = std::make_shared<FB::JSAPIAuto>();
+        auto state = std::make_shared<int>(7);
+        g_memberState = state;
+        registerSelfChanging(*api, c.kind, c.change, std::move(state));
+        g_stateAliveAfterChange = false;
+        variant result;
+        if (c.kind == MemberKind::Method)
+            result = api->Invoke("self", {});
+        else if (c.kind == MemberKind::Getter)
+            result = api->GetProperty("self");
+        else
+            api->SetProperty("self", variant(1));
+        EXPECT_TRUE(g_stateAliveAfterChange) << "the running member was destroyed under it";
+        if (c.kind != MemberKind::Setter) {
+            EXPECT_EQ(result.cast<int>(), 7);
+        }
+        // The change took effect, and the old member is gone once its run has ended.
+        EXPECT_TRUE(g_memberState.expired());
+        if (c.kind == MemberKind::Method) {
+            EXPECT_EQ(api->HasMethod("self"), c.change == SelfChange::Replace);
+        }
+    }
+}
+
+namespace {
+
+// The message of the FB::invalid_arguments an action ends with, or what else happened.
+std::string invalidArgumentsOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const FB::invalid_arguments& e) {
+        return e.what();
+    } catch (const std::exception& e) {
+        return std::string("<escaped as ") + typeid(e).name() + ": " + e.what() + ">";
+    }
+    return "<nothing thrown>";
+}
+
+struct ValueFailureCase {
+    const char* label;
+    std::function<void(SampleAPI&)> action;
+    std::string message;
+};
+
+void expectInvalidArguments(const std::vector<ValueFailureCase>& cases) {
+    for (const auto& c : cases) {
+        auto api = makeSample();
+        EXPECT_EQ(invalidArgumentsOf([&] { c.action(*api); }), c.message) << c.label;
+        EXPECT_EQ(api->count, 0) << c.label;
+    }
+}
+
+} // namespace
+
+// Numbers a page can send that no 32-bit integer holds, and text the conversion refuses,
+// end the call as script errors like any other failed conversion, from every path.
+TEST(JSAPIAutoConversionFailures, ValuesThatDoNotFitBecomeInvalidArguments) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::string positive = "bad numeric conversion: positive overflow";
+    const std::string negative = "bad numeric conversion: negative overflow";
+    expectInvalidArguments({
+        {"typed parameter, 2^31", [](SampleAPI& a) { a.Invoke("twice", {variant(2147483648.0)}); },
+         "Invalid argument conversion at index 1: " + positive},
+        {"typed parameter, Infinity", [&](SampleAPI& a) { a.Invoke("twice", {variant(inf)}); },
+         "Invalid argument conversion at index 1: " + positive},
+        {"typed parameter, -Infinity", [&](SampleAPI& a) { a.Invoke("twice", {variant(-inf)}); },
+         "Invalid argument conversion at index 1: " + negative},
+        {"typed parameter, unsigned", [](SampleAPI& a) { a.Invoke("twice", {variant(4294967295UL)}); },
+         "Invalid argument conversion at index 1: " + positive},
+        {"typed parameter, 64-bit", [](SampleAPI& a) { a.Invoke("twice", {variant(-(1LL << 40))}); },
+         "Invalid argument conversion at index 1: " + negative},
+        {"second parameter", [](SampleAPI& a) { a.Invoke("repeat", {variant("ab"), variant(1e12)}); },
+         "Invalid argument conversion at index 2: " + positive},
+        {"typed parameter, NaN", [&](SampleAPI& a) { a.Invoke("twice", {variant(nan)}); },
+         "Invalid argument conversion from " + typeName(typeid(double)) + " to " + typeName(typeid(long)) +
+             " at index 1"},
+        {"through the method object",
+         [&](SampleAPI& a) { a.GetMethodObject("twice")->Invoke("", {variant(inf)}); },
+         "Invalid argument conversion at index 1: " + positive},
+        {"converted inside the method", [](SampleAPI& a) { a.Invoke("numberInside", {variant(2147483648.0)}); },
+         "Could not convert a number: " + positive},
+        {"NaN converted inside the method", [&](SampleAPI& a) { a.Invoke("numberInside", {variant(nan)}); },
+         "Could not convert from " + typeName(typeid(double)) + " to " + typeName(typeid(long))},
+        {"getter", [](SampleAPI& a) { a.GetProperty("overflowing"); }, "Could not convert a number: " + positive},
+        {"setter", [&](SampleAPI& a) { a.SetProperty("count", variant(-inf)); },
+         "Could not convert a number: " + negative},
+        {"text refused inside the method", [](SampleAPI& a) { a.Invoke("refusedText", {}); },
+         "Could not convert text: MultiByteToWideChar: refused"},
+    });
+}
+
+#ifndef _WIN32
+// Wide text is UTF-32 here: a lone surrogate (which a UTF-16 browser string can carry) or a
+// value past U+10FFFF has no UTF-8 form. Windows turns them into U+FFFD instead.
+TEST(JSAPIAutoConversionFailures, WideTextWithoutAUtf8FormBecomesInvalidArguments) {
+    const std::wstring lone = L"a" + std::wstring(1, wchar_t(0xDC00));
+    const std::wstring beyond = std::wstring(1, static_cast<wchar_t>(-65));
+    const std::string loneMessage = "wstring_to_utf8: lone surrogate U+DC00 at position 1";
+    expectInvalidArguments({
+        {"typed parameter", [&](SampleAPI& a) { a.Invoke("upper", {variant(lone)}); },
+         "Invalid argument conversion at index 1: " + loneMessage},
+        {"built-in getAttribute", [&](SampleAPI& a) { a.Invoke("getAttribute", {variant(lone)}); },
+         "Invalid argument conversion at index 1: " + loneMessage},
+        {"built-in setAttribute", [&](SampleAPI& a) { a.Invoke("setAttribute", {variant(lone), variant(1)}); },
+         "Invalid argument conversion at index 1: " + loneMessage},
+        {"converted inside the method", [&](SampleAPI& a) { a.Invoke("textInside", {variant(beyond)}); },
+         "Could not convert text: wstring_to_utf8: invalid code point U+FFFFFFBF at position 0"},
+    });
+}
+#endif

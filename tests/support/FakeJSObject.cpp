@@ -1,5 +1,7 @@
 #include "FakeJSObject.h"
 
+#include "JSExceptions.h"
+
 namespace orv { namespace test {
 
 std::shared_ptr<FakeJSObject> FakeJSObject::create(const FB::BrowserHostPtr& host, void* eventId) {
@@ -19,6 +21,16 @@ FakeJSObject::FakeJSObject(const FB::BrowserHostPtr& host, void* eventId) : FB::
 void FakeJSObject::setMethod(const std::string& name, Method method) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_methods[name] = std::move(method);
+}
+
+void FakeJSObject::setUnreadable(const std::string& name) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_unreadable.insert(name);
+}
+
+int FakeJSObject::propertyReads() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_propertyReads;
 }
 
 std::vector<FakeJSObject::Call> FakeJSObject::calls() const {
@@ -71,6 +83,9 @@ FB::variant FakeJSObject::GetProperty(int idx) {
 
 FB::variant FakeJSObject::GetProperty(const std::string& propertyName) {
     std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_propertyReads;
+    if (m_unreadable.count(propertyName) != 0)
+        throw FB::script_error(propertyName);
     auto it = m_properties.find(propertyName);
     return it == m_properties.end() ? FB::variant() : it->second;
 }

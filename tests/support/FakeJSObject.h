@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +35,11 @@ public:
     FakeJSObject(const FB::BrowserHostPtr& host, void* eventId);
 
     void setMethod(const std::string& name, Method method);
+    // Reading this property fails as a browser's failed read does: FB::script_error with
+    // the property name as message.
+    void setUnreadable(const std::string& name);
+    // Property reads so far, by name and by index.
+    int propertyReads() const;
     void setWrapped(const FB::JSAPIPtr& api) { m_wrapped = api; }
     std::vector<Call> calls() const;
     std::vector<Call> callsTo(const std::string& method) const;
@@ -66,6 +72,8 @@ private:
     mutable std::mutex m_mutex;
     std::map<std::string, FB::variant> m_properties;
     std::map<std::string, Method> m_methods;
+    std::set<std::string> m_unreadable;
+    int m_propertyReads = 0;
     std::vector<Call> m_calls;
     void* m_eventId;
     FB::JSAPIPtr m_wrapped;

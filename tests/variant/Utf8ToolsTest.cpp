@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 namespace {
 
@@ -57,15 +58,37 @@ TEST(Utf8Tools, MalformedInputRaisesRuntimeError) {
         try {
             (void)FB::utf8_to_wstring(text);
             ADD_FAILURE() << "accepted malformed UTF-8 of " << text.size() << " bytes";
-        } catch (const std::runtime_error& e) {
+        } catch (const FB::text_conversion_error& e) {
             EXPECT_EQ(std::string(e.what()).rfind("utf8_to_wstring: ", 0), 0u) << e.what();
         }
     }
-    const std::wstring badWide[] = {std::wstring(1, wchar_t(0xD800)),
-                                    std::wstring(1, wchar_t(0x110000))};
-    for (const auto& text : badWide)
-        EXPECT_THROW((void)FB::wstring_to_utf8(text), std::runtime_error);
+}
+
+// A UTF-16 browser string can carry a lone surrogate; a wide string built by other code
+// any 32-bit value. The message names the code unit as it was sent.
+TEST(Utf8Tools, BadWideTextNamesTheCodeUnitAndItsPosition) {
+    const struct {
+        std::wstring text;
+        const char* message;
+    } cases[] = {
+        {L"ab" + std::wstring(1, wchar_t(0xDC00)), "wstring_to_utf8: lone surrogate U+DC00 at position 2"},
+        {std::wstring(1, wchar_t(0xD800)) + L"x", "wstring_to_utf8: lone surrogate U+D800 at position 0"},
+        {L"\u0416" + std::wstring(1, wchar_t(0x110000)), "wstring_to_utf8: invalid code point U+110000 at position 1"},
+        {std::wstring(1, static_cast<wchar_t>(-65)), "wstring_to_utf8: invalid code point U+FFFFFFBF at position 0"},
+    };
+    for (const auto& c : cases) {
+        try {
+            (void)FB::wstring_to_utf8(c.text);
+            ADD_FAILURE() << "converted " << c.message;
+        } catch (const FB::text_conversion_error& e) {
+            EXPECT_STREQ(e.what(), c.message);
+        }
+    }
 }
 #endif
+
+// Callers that know only the standard runtime error still catch it.
+static_assert(std::is_base_of<std::runtime_error, FB::text_conversion_error>::value,
+              "text_conversion_error is a runtime error");
 
 } // namespace

@@ -2,9 +2,13 @@
 
 #include "FakeJSObject.h"
 #include "JSAPIAuto.h"
+#include "JSExceptions.h"
 #include "variant.h"
 
 #include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
 
 namespace {
 
@@ -81,6 +85,73 @@ TEST(VariantObject, ArrayLengthIsReadWithTheIntegerRule) {
     EXPECT_EQ(variant(FB::JSObjectPtr(array)).convert_cast<FB::VariantList>().size(), 2u);
 }
 
+TEST(VariantObject, ArrayLengthIsBoundedBeforeAnyElementIsRead) {
+    // A page can hand over any object as an array, claiming any length. Nothing is read
+    // beyond "length" when the claim is out of range; an element past the limit is
+    // unreadable so that a conversion that reads on fails instead of running for hours.
+    const long limit = FB::kMaxScriptArrayLength;
+    const struct {
+        variant length;
+        std::string shown;
+    } cases[] = {
+        {variant(2147483647), "2147483647"},
+        {variant(limit + 1), std::to_string(limit + 1)},
+        {variant(4294967295.0), "4.29497e+09"},
+        {variant(std::numeric_limits<double>::infinity()), "inf"},
+        {variant(-1), "-1"},
+        {variant(-2147483647.0 - 2), "-2.14748e+09"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shown);
+        auto array = FakeJSObject::create();
+        array->SetProperty("length", c.length);
+        array->setUnreadable(std::to_string(limit + 1));
+        const variant v{FB::JSObjectPtr(array)};
+        const std::string expected =
+            "Array length " + c.shown + " is out of range (0 to " + std::to_string(limit) + ")";
+        try {
+            (void)v.convert_cast<FB::VariantList>();
+            ADD_FAILURE() << "converted to a list";
+        } catch (const FB::invalid_arguments& e) {
+            EXPECT_EQ(e.what(), expected);
+        }
+        try {
+            (void)v.convert_cast<FB::JSObjectList>();
+            ADD_FAILURE() << "converted to an object list";
+        } catch (const FB::invalid_arguments& e) {
+            EXPECT_EQ(e.what(), expected);
+        }
+        EXPECT_EQ(array->propertyReads(), 2);  // "length", once per conversion
+    }
+}
+
+TEST(VariantObject, ArrayOfTheLimitsLengthIsReadInFull) {
+    auto array = FakeJSObject::create();
+    array->SetProperty("length", variant(static_cast<double>(FB::kMaxScriptArrayLength)));
+    const auto list = variant(FB::JSObjectPtr(array)).convert_cast<FB::VariantList>();
+    EXPECT_EQ(list.size(), static_cast<size_t>(FB::kMaxScriptArrayLength));
+    EXPECT_TRUE(list.back().empty());  // the browser answers undefined for a hole
+}
+
+TEST(VariantObject, ArrayReadingStopsAtTheFirstElementTheBrowserCannotRead) {
+    auto array = FakeJSObject::array({variant(1), variant(2), variant(3), variant(4), variant(5)});
+    array->setUnreadable("2");
+    const variant v{FB::JSObjectPtr(array)};
+    try {
+        (void)v.convert_cast<FB::VariantList>();
+        ADD_FAILURE() << "converted with an unreadable element";
+    } catch (const FB::script_error& e) {
+        EXPECT_STREQ(e.what(), "2");  // the browser's own error, unchanged
+    }
+    EXPECT_EQ(array->propertyReads(), 4);  // "length", 0, 1 and 2: nothing after it
+
+    auto objects = FakeJSObject::array({variant(FB::JSObjectPtr(FakeJSObject::create())), variant(),
+                                        variant(FB::JSObjectPtr(FakeJSObject::create()))});
+    objects->setUnreadable("1");
+    EXPECT_THROW((void)variant(FB::JSObjectPtr(objects)).convert_cast<FB::JSObjectList>(), FB::script_error);
+    EXPECT_EQ(objects->propertyReads(), 3);
+}
+
 TEST(VariantObject, ContainersFromNonObjectsOrNothingAreBadCasts) {
     const variant inputs[] = {variant(5), variant(std::string("[1]")), variant(),
                               variant(FB::variant_detail::null())};
@@ -91,6 +162,7 @@ TEST(VariantObject, ContainersFromNonObjectsOrNothingAreBadCasts) {
     }
     try {
         (void)variant(5).convert_cast<FB::VariantList>();
+        FAIL() << "a number converted to a list";
     } catch (const FB::bad_variant_cast& e) {
         EXPECT_EQ(e.to, typeid(FB::JSObjectPtr).name());
     }

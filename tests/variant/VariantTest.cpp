@@ -267,6 +267,7 @@ TEST(VariantConvert, ToBool) {
     }
     try {
         (void)variant().convert_cast<bool>();
+        FAIL() << "an empty variant converted to bool";
     } catch (const FB::bad_variant_cast& e) {
         EXPECT_EQ(e.to, typeid(long).name()) << "the integer rule decides";
     }

@@ -1,5 +1,5 @@
 // Conversions between UTF-8 and the UTF-32 wide strings of Linux. Malformed input is
-// refused with a runtime error instead of being mapped to replacement characters.
+// refused with text_conversion_error instead of being mapped to replacement characters.
 
 #include "utf8_tools.h"
 
@@ -7,13 +7,20 @@
 #include <locale.h>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 namespace FB {
 
 namespace {
 
+using WideUnit = std::make_unsigned_t<wchar_t>;
+
+bool isSurrogate(unsigned long cp) {
+    return cp >= 0xD800 && cp <= 0xDFFF;
+}
+
 bool isScalarValue(unsigned long cp) {
-    return cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+    return cp <= 0x10FFFF && !isSurrogate(cp);
 }
 
 std::string hexOf(unsigned long value) {
@@ -24,6 +31,14 @@ std::string hexOf(unsigned long value) {
         value >>= 4;
     } while (value);
     return out;
+}
+
+// A code point as U+ and at least four hex digits.
+std::string codePointText(unsigned long cp) {
+    std::string hex = hexOf(cp);
+    if (hex.size() < 4)
+        hex.insert(0, 4 - hex.size(), '0');
+    return "U+" + hex;
 }
 
 void appendUtf8(std::string& out, unsigned long cp) {
@@ -63,10 +78,13 @@ std::string wstring_to_utf8(const std::wstring& src) {
     const size_t length = lengthToZero(src);
     out.reserve(length);
     for (size_t i = 0; i < length; ++i) {
-        const unsigned long cp = static_cast<unsigned long>(src[i]);
+        // The unit at wchar_t's own width: a negative wchar_t is shown as the 32 bits the
+        // page sent, not sign-extended.
+        const unsigned long cp = static_cast<WideUnit>(src[i]);
         if (!isScalarValue(cp))
-            throw std::runtime_error("wstring_to_utf8: invalid code point U+" + hexOf(cp) +
-                                     " at position " + std::to_string(i));
+            throw text_conversion_error(std::string("wstring_to_utf8: ") +
+                                        (isSurrogate(cp) ? "lone surrogate " : "invalid code point ") +
+                                        codePointText(cp) + " at position " + std::to_string(i));
         appendUtf8(out, cp);
     }
     return out;
@@ -90,20 +108,20 @@ std::wstring utf8_to_wstring(const std::string& src) {
         } else if ((lead & 0xF8) == 0xF0) {
             extra = 3, cp = lead & 0x07, minimum = 0x10000;
         } else {
-            throw std::runtime_error("utf8_to_wstring: invalid UTF-8 at byte " + std::to_string(i));
+            throw text_conversion_error("utf8_to_wstring: invalid UTF-8 at byte " + std::to_string(i));
         }
         if (i + extra >= length)
-            throw std::runtime_error("utf8_to_wstring: truncated UTF-8 at byte " + std::to_string(i));
+            throw text_conversion_error("utf8_to_wstring: truncated UTF-8 at byte " + std::to_string(i));
         for (size_t k = 1; k <= extra; ++k) {
             const unsigned char next = static_cast<unsigned char>(src[i + k]);
             if ((next & 0xC0) != 0x80)
-                throw std::runtime_error("utf8_to_wstring: invalid UTF-8 at byte " +
+                throw text_conversion_error("utf8_to_wstring: invalid UTF-8 at byte " +
                                          std::to_string(i + k));
             cp = (cp << 6) | (next & 0x3F);
         }
         // Overlong forms, surrogates and values past U+10FFFF are not text.
         if (cp < minimum || !isScalarValue(cp))
-            throw std::runtime_error("utf8_to_wstring: invalid UTF-8 at byte " + std::to_string(i));
+            throw text_conversion_error("utf8_to_wstring: invalid UTF-8 at byte " + std::to_string(i));
         out += static_cast<wchar_t>(cp);
         i += extra + 1;
     }
@@ -115,7 +133,7 @@ std::wstring wstring_tolower(const std::wstring& src) {
         return std::wstring();
     const locale_t loc = utf8Locale();
     if (loc == static_cast<locale_t>(0))
-        throw std::runtime_error("wstring_tolower: the C.UTF-8 locale is not available");
+        throw text_conversion_error("wstring_tolower: the C.UTF-8 locale is not available");
     std::wstring out(src);
     for (wchar_t& c : out)
         c = static_cast<wchar_t>(towlower_l(static_cast<wint_t>(c), loc));

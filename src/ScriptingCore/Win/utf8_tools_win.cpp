@@ -11,7 +11,7 @@ namespace FB {
 
 namespace {
 
-std::runtime_error platformError(const char* step) {
+text_conversion_error platformError(const char* step) {
     const DWORD code = GetLastError();
     char* text = nullptr;
     const DWORD length = FormatMessageA(
@@ -22,7 +22,7 @@ std::runtime_error platformError(const char* step) {
         message.append(text, length);
     if (text)
         LocalFree(text);
-    return std::runtime_error(message);
+    return text_conversion_error(message);
 }
 
 } // namespace

@@ -1,0 +1,170 @@
+#pragma once
+// A browser's side of NPAPI for tests: a function table of its own (any version and size),
+// identifiers, memory, reference-counted NPObjects with a scripted page of its own
+// (window, document, element, arrays, objects, functions), thread hand-over run when the
+// test says, and a record of the calls the plug-in makes. It checks what a real browser
+// would only crash on: a release of an object that is not alive, a free of memory it did
+// not allocate, memory or objects left behind.
+//
+// One browser at a time: the table's functions find it through a process-wide pointer.
+
+#include "npfunctions.h"
+
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace orv { namespace test {
+
+// An object of the scripted page: plain properties, methods, and optionally callable
+// itself (a page function).
+struct PageObject : NPObject {
+    using Method = std::function<bool(const std::vector<NPVariant>& args, NPVariant* result)>;
+
+    std::string label;
+    std::map<std::string, NPVariant> properties;  // owned: strings and references are the object's
+    std::map<std::string, Method> methods;
+    Method call;
+};
+
+class FakeNpapiBrowser {
+public:
+    // The table's size as a browser of that version hands it out.
+    static constexpr uint16_t kVersion26Size =
+        static_cast<uint16_t>(offsetof(NPNetscapeFuncs, urlredirectresponse) + sizeof(void*));
+
+    // version: the table's version; size: its size (entries beyond it are filled with a
+    // poison value that must never be copied).
+    explicit FakeNpapiBrowser(uint16_t version = 26, uint16_t size = kVersion26Size);
+    // Ends both instances (as a browser frees every object of an instance) and fails the
+    // test when browser memory is still allocated.
+    ~FakeNpapiBrowser();
+    FakeNpapiBrowser(const FakeNpapiBrowser&) = delete;
+    FakeNpapiBrowser& operator=(const FakeNpapiBrowser&) = delete;
+
+    NPNetscapeFuncs* table() { return &m_table; }
+    // Two instances, each with its own page.
+    NPP instance(int which = 0) { return &m_instances[which]; }
+
+    PageObject* window(int which = 0) { return m_windows[which]; }
+    PageObject* document(int which = 0) { return m_documents[which]; }
+    // The plug-in's element; withElement(false) makes the browser give none.
+    PageObject* element(int which = 0) { return m_elements[which]; }
+    void withElement(bool give) { m_giveElement = give; }
+    void withWindow(bool give) { m_giveWindow = give; }
+
+    // New page objects with one reference, the caller's (release with ReleaseObject).
+    PageObject* newObject(NPP npp, const std::string& label = "object");
+    PageObject* newArray(NPP npp);
+    PageObject* newFunction(NPP npp, PageObject::Method call);
+
+    // A property of a page object, as a copy the caller releases.
+    NPVariant property(PageObject* obj, const std::string& name);
+    // Replaces a property; the value is copied (strings) or retained (objects).
+    void setProperty(PageObject* obj, const std::string& name, const NPVariant& value);
+
+    // What NPN_Evaluate does with a script; unset: it fails.
+    std::function<bool(const std::string& script, NPVariant* result)> evaluate;
+
+    // NPN functions made to fail: "createobject" (null), "memalloc" (null),
+    // "pluginthreadasynccall" (the call is dropped), "getvalue".
+    void failing(const std::string& function, bool fail = true);
+
+    // Calls queued with NPN_PluginThreadAsyncCall, run here on the calling thread.
+    size_t runPendingCalls();
+    size_t pendingCalls() const;
+
+    // Every NPN call made, in order, as "name" or "name:detail" (invoke:push, getproperty:x).
+    std::vector<std::string> calls() const;
+    int callCount(const std::string& call) const;
+    void clearCalls();
+
+    struct Exception {
+        NPObject* object;
+        std::string message;
+    };
+    std::vector<Exception> exceptions() const;
+
+    bool isAlive(const NPObject* obj) const;
+    uint32_t refCount(const NPObject* obj) const;  // 0 when not alive
+    // Objects alive of a class (null: every class) and of an instance (null: every one).
+    size_t aliveObjects(const NPClass* cls = nullptr, NPP npp = nullptr) const;
+    size_t allocatedBlocks() const;
+
+    // As a browser ends an instance: frees every object of it, whatever its count.
+    void destroyInstance(NPP npp);
+
+    // Identifiers the plug-in would get from the browser.
+    NPIdentifier stringId(const std::string& name);
+    NPIdentifier intId(int32_t value);
+
+    // Browser memory holding a copy of the text (what a page string arrives as).
+    NPVariant stringVariant(const std::string& text);
+
+    // What NPN_ReleaseVariantValue does.
+    void releaseValue(NPVariant& value);
+
+    static FakeNpapiBrowser& current();
+
+private:
+    friend struct FakeNpapiBrowserCalls;
+    struct Identifier {
+        bool isString;
+        std::string text;
+        int32_t number;
+    };
+    struct ObjectRecord {
+        NPP npp;
+        uint32_t refs;
+    };
+
+    void record(const std::string& call);
+    NPObject* create(NPP npp, NPClass* cls);
+    void retain(NPObject* obj);
+    void release(NPObject* obj);
+    void freeObject(NPObject* obj);
+    void* alloc(uint32_t size);
+    void free(void* ptr);
+    NPVariant copyOut(const NPVariant& value);  // a copy the receiver owns
+    std::string identifierText(NPIdentifier id) const;
+    void makePage(int which);
+
+    NPNetscapeFuncs m_table;
+    NPP_t m_instances[2];
+    PageObject* m_windows[2] = {};
+    PageObject* m_documents[2] = {};
+    PageObject* m_elements[2] = {};
+    bool m_giveElement = true;
+    bool m_giveWindow = true;
+    bool m_tearingDown = false;
+
+    mutable std::recursive_mutex m_mutex;
+    std::map<std::string, std::unique_ptr<Identifier>> m_stringIds;
+    std::map<int32_t, std::unique_ptr<Identifier>> m_intIds;
+    std::map<const NPObject*, ObjectRecord> m_objects;
+    std::set<void*> m_blocks;
+    std::set<std::string> m_failing;
+    std::vector<std::string> m_calls;
+    std::vector<Exception> m_exceptions;
+    std::vector<std::pair<void (*)(void*), void*>> m_pending;
+};
+
+// An NPVariant the test owns, released through the browser when it goes.
+class BrowserValue {
+public:
+    BrowserValue() { VOID_TO_NPVARIANT(value); }
+    ~BrowserValue();
+    BrowserValue(const BrowserValue&) = delete;
+    BrowserValue& operator=(const BrowserValue&) = delete;
+
+    NPVariant* get() { return &value; }
+    NPVariant value;
+};
+
+}} // namespace orv::test
