@@ -5,7 +5,7 @@ or not a JSON object, unknown methods and wrong argument types. Every message ge
 answer and the host goes on; input that breaks off ends the process cleanly; nothing
 crashes it.
 
-usage: host_pipe_test.py HOST [--module FILE] [--token-status N] [--runner PROGRAM]
+usage: host_pipe_test.py HOST [--module FILE] [--token-status N] [--runner PROGRAM [ARG...]]
 HOST is copied into a temporary folder with the token module (if any) beside it, where
 the host looks for it. --runner runs it (tools/wine-run for the Windows build).
 """
@@ -52,7 +52,7 @@ class Host:
         # An error box (no token module) must not wait for a person: without a pinentry
         # that can show it, the text goes to standard error.
         env["ORVANTA_PINENTRY"] = "/bin/false"
-        command = ([args.runner] if args.runner else []) + [executable]
+        command = (args.runner or []) + [executable]
         self.stderr = tempfile.TemporaryFile()
         self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=self.stderr, env=env, cwd=folder)
@@ -202,7 +202,7 @@ def main():
     parser.add_argument("host")
     parser.add_argument("--module")
     parser.add_argument("--token-status", type=int, default=-51)
-    parser.add_argument("--runner")
+    parser.add_argument("--runner", nargs="+")
     args, rest = parser.parse_known_args()
     args.host = os.path.abspath(args.host)
     program = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
