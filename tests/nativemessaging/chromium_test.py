@@ -76,6 +76,23 @@ def server_for(pages, results):
     return server
 
 
+def start_chromium(user_data, page, env, log):
+    return subprocess.Popen(
+        ["chromium", "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
+         "--no-default-browser-check", "--user-data-dir=" + user_data,
+         "--load-extension=" + args.extension, "--disable-extensions-except=" + args.extension, page],
+        env=env, stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
+
+
+def stop_chromium(browser):
+    try:
+        os.killpg(browser.pid, signal.SIGTERM)
+        browser.wait(timeout=20)
+    except (ProcessLookupError, subprocess.TimeoutExpired):
+        os.killpg(browser.pid, signal.SIGKILL)
+        browser.wait()
+
+
 class ChromiumThroughTheExtension(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -126,13 +143,10 @@ class ChromiumThroughTheExtension(unittest.TestCase):
             # The origin prompt: the scripted pinentry, whose person says no.
             "ORVANTA_PINENTRY": args.pinentry, "PEER_CONFIRM": "no", "PEER_LOG": cls.pinentry_log,
         })
+        cls.env = env
         page = "%s/allowed.html?next=%s/denied.html" % (cls.allowed_origin, cls.denied_origin)
         cls.browser_log = open(os.path.join(folder, "chromium.log"), "w")
-        cls.browser = subprocess.Popen(
-            ["chromium", "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
-             "--no-default-browser-check", "--user-data-dir=" + cls.user_data,
-             "--load-extension=" + args.extension, "--disable-extensions-except=" + args.extension, page],
-            env=env, stdout=cls.browser_log, stderr=subprocess.STDOUT, start_new_session=True)
+        cls.browser = start_chromium(cls.user_data, page, env, cls.browser_log)
         cls.allowed = cls.results.wait("allowed", TIMEOUT)
         cls.denied = cls.results.wait("denied", TIMEOUT if cls.allowed is not None else 1)
         # The first page's host ends once its port is closed; give it a moment.
@@ -150,12 +164,7 @@ class ChromiumThroughTheExtension(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        try:
-            os.killpg(cls.browser.pid, signal.SIGTERM)
-            cls.browser.wait(timeout=20)
-        except (ProcessLookupError, subprocess.TimeoutExpired):
-            os.killpg(cls.browser.pid, signal.SIGKILL)
-            cls.browser.wait()
+        stop_chromium(cls.browser)
         cls.browser_log.close()
         cls.server.shutdown()
         cls.server.server_close()
@@ -220,6 +229,28 @@ class ChromiumThroughTheExtension(unittest.TestCase):
         self.assertIn("C_Initialize", calls)
         self.assertEqual(calls[-1], "C_Finalize", calls[-5:])
         self.assertEqual(calls.count("C_Initialize"), 1)
+
+    def test_a_host_that_goes_away_rejects_every_waiting_call(self):
+        # Another profile whose host manifest names a program that ends at once: the port
+        # drops with three calls waiting, and each is rejected, once.
+        user_data = os.path.join(self.folder, "gone")
+        hosts = os.path.join(user_data, "NativeMessagingHosts")
+        os.makedirs(hosts)
+        with open(os.path.join(self.user_data, "NativeMessagingHosts", "pelorima.orvanta.json")) as f:
+            manifest = json.load(f)
+        manifest["path"] = shutil.which("true")
+        with open(os.path.join(hosts, "pelorima.orvanta.json"), "w") as f:
+            json.dump(manifest, f)
+        with open(os.path.join(self.folder, "gone.log"), "w") as log:
+            browser = start_chromium(user_data, self.allowed_origin + "/denied.html?report=gone", self.env, log)
+            try:
+                answers = self.results.wait("gone", TIMEOUT)
+            finally:
+                stop_chromium(browser)
+        self.assertIsNotNone(answers, "the page posted no results")
+        self.assertEqual(len(answers), 3)
+        for answer in answers:
+            self.assertTrue(answer.get("rejected", "").startswith("The orvanta host is not available: "), answer)
 
     def test_round_trip_time(self):
         self.assertIsNotNone(self.allowed, "the page posted no results")
