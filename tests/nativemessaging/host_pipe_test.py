@@ -196,6 +196,87 @@ class HostOverPipe(unittest.TestCase):
         self.assertEqual(self.host.close(), (0, b""))
 
 
+class HostInstall(unittest.TestCase):
+    """--install and --uninstall: the manifests where each browser looks for them (on Windows
+    beside the program, named by a registry key), and clear refusals of bad arguments."""
+
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="orvanta-host-install-")
+        self.executable = os.path.join(self.folder, "bin", os.path.basename(args.host))
+        os.makedirs(os.path.dirname(self.executable))
+        shutil.copy2(args.host, self.executable)
+        self.env = dict(os.environ, HOME=self.folder, XDG_CONFIG_HOME=os.path.join(self.folder, "config"))
+
+    def tearDown(self):
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def run_host(self, *arguments):
+        return subprocess.run((args.runner or []) + [self.executable] + list(arguments), env=self.env,
+                              capture_output=True, text=True, timeout=TIMEOUT)
+
+    def manifest(self, path):
+        with open(path) as f:
+            return json.load(f)
+
+    def registry_value(self, key):
+        query = subprocess.run((args.runner or []) + ["reg", "query", key, "/ve"], env=self.env,
+                               capture_output=True, text=True, timeout=TIMEOUT)
+        return query.stdout if query.returncode == 0 else None
+
+    def test_bad_arguments_are_refused_with_the_usage(self):
+        for arguments in (["--install", "--browser", "opera"], ["--install", "--browser"],
+                          ["--install", "--uninstall"], ["--user"], ["--install", "--frobnicate"]):
+            with self.subTest(arguments):
+                result = self.run_host(*arguments)
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertIn("usage: orvanta-host --install", result.stderr)
+
+    def test_install_and_uninstall_on_linux(self):
+        if args.runner:
+            self.skipTest("Linux layout")
+        places = {
+            "chromium": os.path.join(self.folder, "config", "chromium", "NativeMessagingHosts"),
+            "chrome": os.path.join(self.folder, "config", "google-chrome", "NativeMessagingHosts"),
+            "firefox": os.path.join(self.folder, ".mozilla", "native-messaging-hosts"),
+        }
+        result = self.run_host("--install")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for browser, folder in places.items():
+            manifest = self.manifest(os.path.join(folder, "pelorima.orvanta.json"))
+            self.assertEqual(manifest["path"], self.executable)
+            self.assertEqual(manifest["type"], "stdio")
+            if browser == "firefox":
+                self.assertEqual(manifest["allowed_extensions"], ["orvanta@pelorima"])
+            else:
+                self.assertEqual(manifest["allowed_origins"], ["chrome-extension://iionocjbbimfliahadadglokomgaedfo/"])
+        result = self.run_host("--uninstall", "--browser", "chrome")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertFalse(os.path.exists(os.path.join(places["chrome"], "pelorima.orvanta.json")))
+        self.assertTrue(os.path.exists(os.path.join(places["chromium"], "pelorima.orvanta.json")))
+        # Removing what is not there is not an error.
+        result = self.run_host("--uninstall", "--browser", "chrome", "--user")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("was not installed", result.stdout)
+
+    def test_install_and_uninstall_on_windows(self):
+        if not args.runner:
+            self.skipTest("Windows layout")
+        key = r"HKCU\Software\Chromium\NativeMessagingHosts\pelorima.orvanta"
+        result = self.run_host("--install", "--browser", "chromium")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        manifest_file = os.path.join(os.path.dirname(self.executable), "pelorima.orvanta.json")
+        manifest = self.manifest(manifest_file)
+        self.assertTrue(manifest["path"].lower().endswith("\\orvanta-host.exe"), manifest["path"])
+        self.assertEqual(manifest["allowed_origins"], ["chrome-extension://iionocjbbimfliahadadglokomgaedfo/"])
+        value = self.registry_value(key)
+        self.assertIsNotNone(value, "no registry key")
+        self.assertIn("pelorima.orvanta.json", value)
+        result = self.run_host("--uninstall", "--browser", "chromium")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIsNone(self.registry_value(key))
+        self.assertFalse(os.path.exists(manifest_file))
+
+
 def main():
     global args
     parser = argparse.ArgumentParser()
@@ -208,7 +289,8 @@ def main():
     program = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
     result = program.result
     failed = len(result.failures) + len(result.errors)
-    print("%d passed, %d failed" % (result.testsRun - failed, failed))
+    skipped = len(result.skipped)
+    print("%d passed, %d failed, %d skipped" % (result.testsRun - failed - skipped, failed, skipped))
     sys.exit(0 if result.wasSuccessful() else 1)
 
 
