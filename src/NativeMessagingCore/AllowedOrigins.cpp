@@ -14,8 +14,12 @@ void AllowedOrigins::load() {
     std::ifstream in(fs::u8path(m_path), std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+        // The file may be edited by hand: blanks and line ends of any system around a line.
+        const std::size_t first = line.find_first_not_of(" \t");
+        const std::size_t last = line.find_last_not_of(" \t\r");
+        if (first == std::string::npos || last == std::string::npos)
+            continue;
+        line = line.substr(first, last - first + 1);
         const std::size_t space = line.find(' ');
         if (space == std::string::npos || space + 1 == line.size())
             continue;

@@ -117,7 +117,8 @@ TEST_F(Gate, AnInsecureOriginIsRefusedWithoutAskingEvenWhenListed) {
 
 TEST_F(Gate, TheFileKeepsOtherAnswersAndIgnoresLinesItDoesNotKnow) {
     fs::create_directories(fs::path(path_).parent_path());
-    std::ofstream(path_) << "# mine\r\nallow https://a.example\r\nperhaps https://b.example\ndeny https://c.example\nallow\n";
+    std::ofstream(path_, std::ios::binary)
+        << "# mine\r\n  allow https://a.example \r\r\nperhaps https://b.example\ndeny https://c.example\t\nallow\n";
     AllowedOrigins list(path_);
     OriginGate gate(list, answering(PromptAnswer::Allow));
     EXPECT_EQ(gate.check("https://a.example"), "");
