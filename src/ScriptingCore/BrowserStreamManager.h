@@ -1,34 +1,36 @@
 #pragma once
 // FB::BrowserStreamManager: keeps the streams opened through a browser host alive until
-// they complete; the host drops it on shutdown. So far it only holds them: observing the
-// streams and closing what is left belong with the browser streams themselves.
+// they complete, and closes those still open when it goes away (the host drops it on
+// shutdown).
 
 #include "APITypes.h"
+#include "PluginEventSink.h"
 
 #include <mutex>
 #include <set>
 
 namespace FB {
 
-class BrowserStreamManager {
-public:
-    BrowserStreamManager() = default;
-    virtual ~BrowserStreamManager() = default;
-    BrowserStreamManager(const BrowserStreamManager&) = delete;
-    BrowserStreamManager& operator=(const BrowserStreamManager&) = delete;
+class StreamCompletedEvent;
 
-    void retainStream(const BrowserStreamPtr& stream) {
-        std::lock_guard<std::recursive_mutex> lock(m_xtmutex);
-        m_retainedStreams.insert(stream);
-    }
-    void releaseStream(const BrowserStreamPtr& stream) {
-        std::lock_guard<std::recursive_mutex> lock(m_xtmutex);
-        m_retainedStreams.erase(stream);
-    }
+class BrowserStreamManager : public PluginEventSink {
+public:
+    BrowserStreamManager();
+    ~BrowserStreamManager() override;
+
+    bool handleEvent(PluginEvent* event, PluginEventSource* source) override;
+    virtual void onStreamCompleted(StreamCompletedEvent* event, BrowserStream* stream);
+
+    // The manager must live in a shared handle: it observes the streams it keeps.
+    void retainStream(const BrowserStreamPtr& stream);
+    void releaseStream(const BrowserStreamPtr& stream);
+    std::size_t retainedCount() const;
 
 protected:
+    void releaseStream(BrowserStream* stream);
+
     std::set<BrowserStreamPtr> m_retainedStreams;
-    std::recursive_mutex m_xtmutex;
+    mutable std::recursive_mutex m_xtmutex;
 };
 
 } // namespace FB

@@ -8,6 +8,11 @@ namespace FB { namespace DOM {
 class Document : public Element {
 public:
     explicit Document(const JSObjectPtr& element) : Node(element), Element(element) {}
+
+    static DocumentPtr create(const JSObjectPtr& api);
+
+    virtual WindowPtr getWindow() const;
+    virtual ElementPtr getBody() const;
 };
 
 }} // namespace FB::DOM

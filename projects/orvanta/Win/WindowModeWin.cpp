@@ -1,0 +1,9 @@
+#include "plugin/WindowMode.h"
+
+namespace orv {
+
+bool platformRunsWindowless() {
+    return false;
+}
+
+} // namespace orv
