@@ -3,9 +3,10 @@
 // closes the port. With --install or --uninstall it registers itself with the browsers.
 
 #include "ConnectionLoop.h"
-#include "ConnectionPlugin.h"
+#include "FactoryBase.h"
 #include "HostInstall.h"
 #include "NativeMessagingBrowserHost.h"
+#include "NativeMessagingPlugin.h"
 #include "OriginGate.h"
 #include "RequestDispatcher.h"
 #include "pin/OriginPrompt.h"
@@ -20,6 +21,8 @@
 namespace {
 
 namespace nm = FB::NativeMessaging;
+
+const char kMimeType[] = "application/x-orvanta";
 
 const char kUsage[] =
     "usage: orvanta-host --install [--browser chromium|chrome|firefox] [--user|--system]\n"
@@ -47,23 +50,29 @@ nm::PromptAnswer askPerson(const std::string& origin) {
 
 int serve() {
     nm::prepareStandardStreams();
+    const FB::FactoryBasePtr factory = FB::getFactoryInstance();
+    factory->globalPluginInitialize();
     auto host = std::make_shared<nm::NativeMessagingBrowserHost>();
     int status = 0;
     {
-        // Made on the first request a permitted page sends; released when the port closes.
-        std::unique_ptr<orv::host::ConnectionPlugin> plugin;
+        // The page's plug-in instance: made on the first request a permitted page sends (its
+        // window attach loads the token module), shut down when the port closes.
+        std::unique_ptr<nm::NativeMessagingPlugin> plugin;
         nm::AllowedOrigins origins(allowedOriginsPath());
         nm::OriginGate gate(origins, askPerson);
         nm::RequestDispatcher dispatcher(
             [&] {
-                plugin = std::make_unique<orv::host::ConnectionPlugin>(host);
-                return plugin->root();
+                plugin = std::make_unique<nm::NativeMessagingPlugin>(host, kMimeType);
+                return plugin->getRootJSAPI();
             },
             gate, [](const std::string& origin) { orv::setPinRequestOrigin(origin); });
         status = nm::serveConnection(std::cin, std::cout, dispatcher, std::cerr,
                                      [&host] { host->runPendingCalls(); });
+        if (plugin)
+            plugin->shutdown();
     }
     host->shutdown();
+    factory->globalPluginDeinitialize();
     return status;
 }
 
