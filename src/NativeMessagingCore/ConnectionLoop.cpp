@@ -35,4 +35,18 @@ int serveConnection(std::istream& in, std::ostream& out, RequestDispatcher& disp
     }
 }
 
+FileOutputBuffer::int_type FileOutputBuffer::overflow(int_type c) {
+    if (traits_type::eq_int_type(c, traits_type::eof()))
+        return traits_type::not_eof(c);
+    return std::fputc(c, m_file) == EOF ? traits_type::eof() : c;
+}
+
+std::streamsize FileOutputBuffer::xsputn(const char* data, std::streamsize count) {
+    return static_cast<std::streamsize>(std::fwrite(data, 1, static_cast<std::size_t>(count), m_file));
+}
+
+int FileOutputBuffer::sync() {
+    return std::fflush(m_file) == 0 ? 0 : -1;
+}
+
 }} // namespace FB::NativeMessaging

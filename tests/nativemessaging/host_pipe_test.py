@@ -192,6 +192,32 @@ class HostOverPipe(unittest.TestCase):
                 self.assertEqual(rest, expected)
                 self.assertIn("the input ended inside a message", errors)
 
+    def test_output_of_a_talkative_module_does_not_reach_the_browser(self):
+        if not args.chatty_module:
+            self.skipTest("no module that writes to standard output")
+        self.host.dispose()
+        folder = tempfile.mkdtemp(prefix="orvanta-host-chatty-")
+        try:
+            executable = os.path.join(folder, os.path.basename(args.host))
+            shutil.copy2(args.host, executable)
+            os.symlink(args.chatty_module, os.path.join(folder, "olpkcs11xsg.so"))
+            os.environ["ORVANTA_STANDIN_CHATTY"] = "vendor module says hello\n"
+            try:
+                host = Host(folder, executable)
+            finally:
+                del os.environ["ORVANTA_STANDIN_CHATTY"]
+            try:
+                answer = host.ask(request(1, "olvIsTokenPresentAndOK", []))
+                self.assertEqual(answer.get("id"), 1, answer)
+                self.assertIsInstance(answer.get("result"), int, answer)
+                self.assertEqual(host.ask(request(2, "get_version", [])), {"id": 2, "result": "1.1"})
+                self.assertEqual(host.close(), (0, b""))
+                self.assertIn("vendor module says hello", host.errors())
+            finally:
+                host.dispose()
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+
     def test_a_port_closed_at_once_ends_the_host_cleanly(self):
         self.assertEqual(self.host.close(), (0, b""))
 
@@ -282,6 +308,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("host")
     parser.add_argument("--module")
+    parser.add_argument("--chatty-module")
     parser.add_argument("--token-status", type=int, default=-51)
     parser.add_argument("--runner", nargs="+")
     args, rest = parser.parse_known_args()

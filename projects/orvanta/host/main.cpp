@@ -14,6 +14,7 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <ostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,7 +50,8 @@ nm::PromptAnswer askPerson(const std::string& origin) {
 }
 
 int serve() {
-    nm::prepareStandardStreams();
+    nm::FileOutputBuffer protocolBuffer(nm::prepareStandardStreams());
+    std::ostream protocol(&protocolBuffer);
     const FB::FactoryBasePtr factory = FB::getFactoryInstance();
     factory->globalPluginInitialize();
     auto host = std::make_shared<nm::NativeMessagingBrowserHost>();
@@ -66,7 +68,7 @@ int serve() {
                 return plugin->getRootJSAPI();
             },
             gate, [](const std::string& origin) { orv::setPinRequestOrigin(origin); });
-        status = nm::serveConnection(std::cin, std::cout, dispatcher, std::cerr,
+        status = nm::serveConnection(std::cin, protocol, dispatcher, std::cerr,
                                      [&host] { host->runPendingCalls(); });
         if (plugin)
             plugin->shutdown();

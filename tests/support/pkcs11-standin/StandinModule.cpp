@@ -830,6 +830,11 @@ CK_FUNCTION_LIST functionList = {
 CK_RV st_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR list)
 {
     STANDIN_BEGIN("C_GetFunctionList")
+    if (const char* chatty = std::getenv(STANDIN_CHATTY_ENV); chatty && *chatty) {
+        // Some vendor modules talk on standard output; this one can, when asked to.
+        std::fputs(chatty, stdout);
+        std::fflush(stdout);
+    }
     rec.arg("listNull", list == nullptr);
     if (rec.faulted()) {
         CK_RV rv = rec.fault();
