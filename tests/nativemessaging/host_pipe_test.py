@@ -201,11 +201,16 @@ class HostOverPipe(unittest.TestCase):
             executable = os.path.join(folder, os.path.basename(args.host))
             shutil.copy2(args.host, executable)
             os.symlink(args.chatty_module, os.path.join(folder, "olpkcs11xsg.so"))
+            saved = dict(os.environ)
             os.environ["ORVANTA_STANDIN_CHATTY"] = "vendor module says hello\n"
+            # The stand-in never frees its call record (exit handlers may still use it), which
+            # LeakSanitizer reports once the host has unloaded it: not the host's leak.
+            os.environ["ASAN_OPTIONS"] = (os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0").lstrip(":")
             try:
                 host = Host(folder, executable)
             finally:
-                del os.environ["ORVANTA_STANDIN_CHATTY"]
+                os.environ.clear()
+                os.environ.update(saved)
             try:
                 answer = host.ask(request(1, "olvIsTokenPresentAndOK", []))
                 self.assertEqual(answer.get("id"), 1, answer)
