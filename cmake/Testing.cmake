@@ -42,7 +42,7 @@ endfunction()
 # orv_add_pe_check(name TARGET target [check-pe options ...])
 # Windows builds only: checks the built file of a target without running it (machine, no
 # MinGW runtime DLL, exact export names, resources), so what only the 32-bit build shows is
-# covered where 32-bit programs cannot run. Label pe-file.
+# covered where 32-bit programs cannot run. Label built-file.
 function(orv_add_pe_check name)
   cmake_parse_arguments(P "" "TARGET" "" ${ARGN})
   if(NOT WIN32)
@@ -56,5 +56,5 @@ function(orv_add_pe_check name)
   add_test(NAME ${name}
     COMMAND ${PROJECT_SOURCE_DIR}/tools/check-pe $<TARGET_FILE:${P_TARGET}> --machine ${machine}
             ${P_UNPARSED_ARGUMENTS})
-  set_tests_properties(${name} PROPERTIES LABELS pe-file TIMEOUT 60)
+  set_tests_properties(${name} PROPERTIES LABELS built-file TIMEOUT 60)
 endfunction()

@@ -194,18 +194,6 @@ const std::array<std::uint8_t, 32> kNonce = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66,
                                              0xCC, 0xDD, 0xEE, 0xF0, 0x01, 0x12, 0x23, 0x34, 0x45, 0x56, 0x67,
                                              0x78, 0x89, 0x9A, 0xAB, 0xBC, 0xCD, 0xDE, 0xEF, 0x0F, 0x07};
 
-// The key as the page writes it: each byte as two hex digits, least significant byte
-// first, in the substitution alphabet.
-std::string pageKeyText(const std::array<std::uint8_t, 32>& keyLe) {
-    static const char letters[] = "KMBNPFRCUEHDJALX";
-    std::string text;
-    for (std::uint8_t b : keyLe) {
-        text += letters[b >> 4];
-        text += letters[b & 15];
-    }
-    return text;
-}
-
 // What the page must get for this key and token-order hash: r then s, each most
 // significant byte first.
 std::string engineSignatureText(const std::array<std::uint8_t, 32>& keyLe,
@@ -222,16 +210,26 @@ std::string engineSignatureText(const std::array<std::uint8_t, 32>& keyLe,
 }
 
 TEST_F(ApiScript, SoftwareSignatureIsTheEnginesWithThePagesByteOrders) {
-    std::array<std::uint8_t, 32> keyLe{};
-    for (int i = 0; i < 32; ++i)
-        keyLe[i] = static_cast<std::uint8_t>(0xA5 ^ (i * 7));
-    std::array<std::uint8_t, 32> hashLe{};
-    for (int i = 0; i < 32; ++i)
-        hashLe[i] = static_cast<std::uint8_t>(31 - i);  // the page's 000102...1F
-    const std::string expected = engineSignatureText(keyLe, hashLe);
+    // RFC 5832's example key, hash and nonce, signed on CryptoPro-A (the set of
+    // "olvRepair"). The answer was computed outside this code base: r = x(kP) mod q and
+    // s = (r*d + k*e) mod q in plain big-integer arithmetic on the set's values as Botan
+    // has them (the same arithmetic gives the RFC's own r and s on the test set), and
+    // Botan's GOST verifier accepts it for d*P.
+    // The key as the page writes it: d least significant byte first, in the alphabet.
+    const std::string key = "BUNDLJEMEUJLMEMALLCLNEPEMXERRKMDJMCBEHANEANFLAMKDLDEEDCUALEHEBCH";
+    // The hash most significant byte first, as the RFC prints it.
+    const std::string hash = "2DFBC1B372D89A1188C09C52E0EEC61FCE52032AB1022E8E67ECE6672B043EE5";
+    // The RFC's nonce as the platform's generator hands it over: little-endian bytes.
+    const std::array<std::uint8_t, 32> rfcNonce = {
+        0xB3, 0xEA, 0xDC, 0x94, 0x45, 0x92, 0xED, 0x4F, 0xE6, 0x7F, 0x5B, 0xE9, 0x14, 0x38, 0xE3, 0x6D,
+        0x95, 0x7B, 0xCC, 0x6F, 0xCF, 0xC8, 0x23, 0x28, 0x12, 0xD3, 0xBC, 0x20, 0x9B, 0x5C, 0x10, 0x77};
+    // r then s, each most significant byte first.
+    const std::string expected =
+        "74E939C637A79A5B7E39DC15976BEFB324ACDB74E2FA8D434ABA0DA9EBF8DE8F"
+        "1F3DE74B3906D73920A5B332F5E4DEDF8FDAB3AC8DB157DCE780F3DB4F1A6B0B";
 
-    FixedNonce nonce({kNonce});
-    const variant result = call("olvRepair", {variant(pageKeyText(keyLe)), variant(countingHash())});
+    FixedNonce nonce({rfcNonce});
+    const variant result = call("olvRepair", {variant(key), variant(hash)});
     EXPECT_TRUE(isText(result, expected));
     EXPECT_EQ(nonce.draws(), 1);
     EXPECT_EQ(owner_->tokenState().cryptoModule, nullptr);  // held only during the call

@@ -374,6 +374,93 @@ TEST_F(ApiToken, ContainerNamesUpTo256Bytes) {
     EXPECT_EQ(texts, (std::multiset<std::string>{longest, "pre"}));
 }
 
+TEST_F(ApiToken, NamesTheListingCouldNotReadBackAreRefusedWithoutAPrompt) {
+    present();
+    const std::string tooLong(kContainerNameSize + 1, 'n');
+    EXPECT_TRUE(isStatus(call("olvGenKeyPair", {variant(tooLong)}), -11));
+    EXPECT_EQ(prompts(), 0);
+    EXPECT_EQ(callsOf("C_Login"), 0u);
+    EXPECT_EQ(callsOf("C_GenerateKeyPair"), 0u);
+    // The listing goes on working for every page.
+    EXPECT_TRUE(isCount(call("olvGetNumberOfContainers"), 0));
+    // The longest name an entry holds is made and listed (the page reads names up to 256
+    // bytes, so its own answer for it is -20).
+    generate(std::string(kContainerNameSize, 'n'));
+    EXPECT_TRUE(isCount(call("olvGetNumberOfContainers"), 1));
+    EXPECT_TRUE(isStatus(call("olvGetContainerName", {variant(0)}), -20));
+    EXPECT_TRUE(boxes_.boxes().empty());
+}
+
+TEST_F(ApiToken, ListingKeepsGoingPastAContainerMadeElsewhereWithALongName) {
+    present();
+    generate("mine");
+    // Another program's key pair, its CKA_ID longer than an entry holds.
+    layerLogin();
+    const std::string longId(1500, 'L');
+    CK_MECHANISM mechanism = {CKM_GOSTR3410_KEY_PAIR_GEN, nullptr, 0};
+    CK_OBJECT_CLASS publicClass = CKO_PUBLIC_KEY, privateClass = CKO_PRIVATE_KEY;
+    CK_KEY_TYPE type = CKK_GOSTR3410;
+    CK_BBOOL yes = CK_TRUE;
+    unsigned char params[] = {0x06, 0x07, 0x2A, 0x85, 0x03, 0x02, 0x02, 0x23, 0x01};
+    char label[] = "pelorima v.10";
+    std::string id = longId;
+    CK_ATTRIBUTE pub[6] = {{CKA_CLASS, &publicClass, sizeof publicClass}, {CKA_TOKEN, &yes, 1},
+                           {CKA_KEY_TYPE, &type, sizeof type},           {CKA_GOSTR3410_PARAMS, params, 9},
+                           {CKA_LABEL, label, 13},                        {CKA_ID, &id[0], id.size()}};
+    CK_ATTRIBUTE priv[6] = {{CKA_CLASS, &privateClass, sizeof privateClass}, {CKA_TOKEN, &yes, 1},
+                            {CKA_KEY_TYPE, &type, sizeof type},             {CKA_GOSTR3410_PARAMS, params, 9},
+                            {CKA_LABEL, label, 13},                          {CKA_ID, &id[0], id.size()}};
+    CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
+    ASSERT_EQ(state().funcList->C_GenerateKeyPair(state().session, &mechanism, pub, 6, priv, 6, &publicKey, &privateKey),
+              static_cast<CK_RV>(CKR_OK));
+    ASSERT_EQ(p11Logout(state().funcList, state().session), 0);
+    generate("yours");
+
+    for (int page = 0; page < 2; ++page) {  // every later listing, too
+        ASSERT_TRUE(isCount(call("olvGetNumberOfContainers"), 3));
+        std::set<std::string> names;
+        int placeholders = 0;
+        for (int i = 0; i < 3; ++i) {
+            const variant name = call("olvGetContainerName", {variant(i)});
+            if (isStatus(name, -20))
+                ++placeholders;
+            else if (name.is_of_type<std::string>())
+                names.insert(name.cast<std::string>());
+            else
+                ADD_FAILURE() << describe(name);
+        }
+        EXPECT_EQ(placeholders, 1);
+        EXPECT_EQ(names, (std::set<std::string>{"mine", "yours"}));
+    }
+    EXPECT_TRUE(boxes_.boxes().empty());
+}
+
+// A GOST public key value and signature are 64 bytes; a module answering fewer has failed,
+// and the page gets -10 instead of a zero-padded value that looks valid.
+TEST_F(ApiToken, ShortKeyValuesAndSignaturesAreMinus10) {
+    present();
+    generate("short");
+    for (CK_ULONG length : {0UL, 32UL, 63UL}) {
+        SCOPED_TRACE(length);
+        standin().reset();
+        standin().oversize(Standin::ckaValue(), length);
+        EXPECT_TRUE(isStatus(call("olvGetPublicKey", {variant("short")}), -10));
+        EXPECT_TRUE(isStatus(call("olvGenKeyPair", {variant("new " + std::to_string(length))}), -10));
+        EXPECT_EQ(standin().calls().back(), "C_Logout");
+        EXPECT_FALSE(loggedIn());
+        standin().reset();
+        standin().oversize(Standin::signature(), length);
+        EXPECT_TRUE(isStatus(call("olvSign", {variant("short"), variant(kHash)}), -10));
+        EXPECT_EQ(standin().calls().back(), "C_Logout");
+        EXPECT_FALSE(loggedIn());
+    }
+    EXPECT_TRUE(boxes_.boxes().empty());
+    // Whole answers still come through.
+    standin().reset();
+    EXPECT_TRUE(isKeyText(call("olvGetPublicKey", {variant("short")})));
+    EXPECT_TRUE(isKeyText(call("olvSign", {variant("short"), variant(kHash)})));
+}
+
 TEST_F(ApiToken, SignTakesTheHashReversedAndLogsOut) {
     present();
     generate("signer");

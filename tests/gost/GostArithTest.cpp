@@ -5,6 +5,7 @@
 #include "FixedNonce.h"
 #include "GostVectors.h"
 #include "gost/GostArith.h"
+#include "gost/GostDivide.h"
 #include "gost/GostReduceA.h"
 #include "gost/GostSign.h"
 #include "logging.h"
@@ -71,6 +72,33 @@ TEST(BnMod, MatchesBitSerialReductionForEveryShape) {
             ASSERT_EQ(bnMod(rem.data(), value.data(), value.size(), mod.data(), mod.size()), 0);
             EXPECT_EQ(rem, referenceMod(value, mod)) << shape.valueWords << "/" << shape.modWords;
         }
+}
+
+TEST(GostDivideWord, MatchesTheDivisionInstruction) {
+    // The divisors at the edges of the normalised range and random ones; dividends with the
+    // high word at 0, 1, d - 1 and random, the low word at 0, all ones and random.
+    std::uint64_t seed = 0xD1B54A32D192ED03ull;
+    std::vector<std::uint32_t> divisors = {0x80000000u, 0x80000001u, 0xFFFFFFFFu, 0xFFFFFFFEu, 0xC0000000u};
+    for (int i = 0; i < 60; ++i)
+        divisors.push_back(static_cast<std::uint32_t>(nextRandom(seed)) | 0x80000000u);
+    for (std::uint32_t d : divisors) {
+        const std::uint32_t v = gostReciprocal(d);
+        ASSERT_EQ(v, static_cast<std::uint32_t>(~0ull / d - (1ull << 32))) << std::hex << d;
+        std::vector<std::uint32_t> highs = {0, 1, d - 1, d >> 1};
+        std::vector<std::uint32_t> lows = {0, 1, 0xFFFFFFFFu, d, d - 1};
+        for (int i = 0; i < 40; ++i) {
+            highs.push_back(static_cast<std::uint32_t>(nextRandom(seed) % d));
+            lows.push_back(static_cast<std::uint32_t>(nextRandom(seed)));
+        }
+        for (std::uint32_t u1 : highs)
+            for (std::uint32_t u0 : lows) {
+                const std::uint64_t num = std::uint64_t(u1) << 32 | u0;
+                std::uint32_t rem = 0;
+                const std::uint32_t q = gostDivideWord(u1, u0, d, v, rem);
+                ASSERT_EQ(q, num / d) << std::hex << num << " / " << d;
+                ASSERT_EQ(rem, num % d) << std::hex << num << " % " << d;
+            }
+    }
 }
 
 TEST(BnMod, ZeroModulusFailsWith15AndZeroValueGivesZero) {

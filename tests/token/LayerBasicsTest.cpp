@@ -3,6 +3,7 @@
 // the few tests that need the count raise it themselves.
 
 #include "RecordingErrorBox.h"
+#include "pin/PinEntry.h"
 #include "token/Pkcs11Session.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,10 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -128,6 +132,82 @@ TEST(LayerBasics, UnloadWithoutALoadDoesNothing) {
     LoadedCount loaded;
     EXPECT_EQ(p11UnloadModule(nullptr, nullptr), 0);
     EXPECT_EQ(moduleLoadCount, 1);
+}
+
+// ---- The PIN dialog depth ----
+
+// A module as far as a login needs it: C_Login keeps the PIN it was given.
+struct LoginOnly {
+    static CK_RV login(CK_SESSION_HANDLE, CK_USER_TYPE, CK_UTF8CHAR_PTR pin, CK_ULONG length) {
+        lastPin().assign(reinterpret_cast<const char*>(pin), length);
+        return CKR_OK;
+    }
+    static std::string& lastPin() {
+        static std::string pin;
+        return pin;
+    }
+    LoginOnly() {
+        std::memset(&list, 0, sizeof list);
+        list.C_Login = &login;
+        lastPin().clear();
+    }
+    CK_FUNCTION_LIST list;
+};
+
+// Installs a built-in PIN entry for its lifetime.
+struct PinEntryDouble {
+    explicit PinEntryDouble(PinEntryHandler h) : previous(setPinEntryHandler(std::move(h))) {}
+    ~PinEntryDouble() { setPinEntryHandler(previous); }
+    PinEntryHandler previous;
+};
+
+TEST(LayerBasics, PinDialogDepthGoesBackDownWhenTheEntryThrows) {
+    LoadedCount loaded;
+    LoginOnly module;
+    const struct {
+        const char* name;
+        std::function<void()> entry;
+    } failures[] = {
+        {"standard exception", [] { throw std::runtime_error("the PIN window could not be made"); }},
+        {"out of memory", [] { throw std::bad_alloc(); }},
+        {"anything else", [] { throw 42; }},
+    };
+    for (const auto& f : failures) {
+        SCOPED_TRACE(f.name);
+        {
+            PinEntryDouble entry([&] {
+                std::memcpy(pinText, "12", 2);  // half typed when it fails
+                pinLength = 2;
+                f.entry();
+                return true;
+            });
+            std::int32_t status = 0;
+            bool thrown = false;
+            try {
+                status = p11LoginWithDialog(&module.list, 1, CKU_USER);
+            } catch (...) {
+                thrown = true;
+            }
+            // A failed entry is a cancel for the page; only what is not an exception of
+            // the standard library's kind passes through, and then the depth is back too.
+            if (std::string(f.name) == "anything else")
+                EXPECT_TRUE(thrown);
+            else
+                EXPECT_EQ(status, -7);
+            EXPECT_EQ(pinDialogDepth, 0);
+            EXPECT_EQ(pinLength, 0);  // the half-typed PIN is wiped
+            EXPECT_EQ(pinText[0], 0);
+        }
+        // The next request asks again (not -12) and logs in.
+        PinEntryDouble entry([] {
+            std::memcpy(pinText, "123456", 6);
+            pinLength = 6;
+            return true;
+        });
+        EXPECT_EQ(p11LoginWithDialog(&module.list, 1, CKU_USER), 0);
+        EXPECT_EQ(LoginOnly::lastPin(), "123456");
+        EXPECT_EQ(pinDialogDepth, 0);
+    }
 }
 
 // ---- The container table ----

@@ -156,16 +156,18 @@ TEST_F(TokenFaults, EveryCallSiteShowsItsCaptionAndGivesMinusEightyMinusRv) {
         {"C_OpenSession", 1, "C_OpenSession", ensureAfterDrop},
         {"C_GetSessionInfo", 2, "C_GetSessionInfo", ensureAfterDrop},
     };
-    // A code with bits in every nibble shows whether the box prints all eight digits.
-    const CK_RV rv = CKR_FUNCTION_FAILED;  // 0x6
+    // A (vendor-defined) code with bits in every nibble, each nibble another digit and the
+    // letters among them: the box must print all eight, upper-case and in order, and the
+    // status is -80 - rv in 32-bit arithmetic: 0x100000000 - 0x50 - 0x9ABCDEF1.
+    const CK_RV rv = 0x9ABCDEF1UL;
     for (const CallSite& site : sites) {
         SCOPED_TRACE(std::string(site.caption) + " via " + site.function);
         standin().reset();
         boxes_.clear();
         standin().fail(site.function, site.nth, rv);
-        EXPECT_EQ(site.run(*this), -86);
+        EXPECT_EQ(site.run(*this), 0x654320BF);
         ASSERT_EQ(boxes_.boxes().size(), 1u);
-        EXPECT_EQ(boxes_.boxes()[0], (ShownBox{"some pkcs11 error 0x00000006", site.caption}));
+        EXPECT_EQ(boxes_.boxes()[0], (ShownBox{"some pkcs11 error 0x9ABCDEF1", site.caption}));
         const auto failed = standin().findCall(site.function, site.nth);
         ASSERT_TRUE(failed);
         EXPECT_FALSE(standin().forwarded(*failed));

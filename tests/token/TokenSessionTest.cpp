@@ -5,7 +5,10 @@
 
 #include <array>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <set>
+#include <string>
 
 namespace {
 
@@ -338,6 +341,27 @@ TEST_F(TokenSession, GenerationFailingOtherwiseIsZeroWithHandleZeroAndNoBox) {
 
 class ContainerListing : public TokenFixture {
 protected:
+    // A container made past the layer, as another program makes one: the layer's templates
+    // with any CKA_ID.
+    CK_RV generateElsewhere(const Bytes& id, CK_OBJECT_HANDLE& publicKey, CK_OBJECT_HANDLE& privateKey) {
+        CK_MECHANISM mechanism = {CKM_GOSTR3410_KEY_PAIR_GEN, nullptr, 0};
+        CK_OBJECT_CLASS publicClass = CKO_PUBLIC_KEY, privateClass = CKO_PRIVATE_KEY;
+        CK_KEY_TYPE type = CKK_GOSTR3410;
+        CK_BBOOL yes = CK_TRUE;
+        Bytes params = kCryptoProA, label = kLabel, idBytes = id;
+        CK_ATTRIBUTE pub[6] = {
+            {CKA_CLASS, &publicClass, sizeof publicClass}, {CKA_TOKEN, &yes, 1},
+            {CKA_KEY_TYPE, &type, sizeof type},           {CKA_GOSTR3410_PARAMS, params.data(), params.size()},
+            {CKA_LABEL, label.data(), label.size()},       {CKA_ID, idBytes.data(), idBytes.size()},
+        };
+        CK_ATTRIBUTE priv[6] = {
+            {CKA_CLASS, &privateClass, sizeof privateClass}, {CKA_TOKEN, &yes, 1},
+            {CKA_KEY_TYPE, &type, sizeof type},             {CKA_GOSTR3410_PARAMS, params.data(), params.size()},
+            {CKA_LABEL, label.data(), label.size()},         {CKA_ID, idBytes.data(), idBytes.size()},
+        };
+        return fl()->C_GenerateKeyPair(session(), &mechanism, pub, 6, priv, 6, &publicKey, &privateKey);
+    }
+
     std::uint32_t list() {
         std::uint32_t count = 0xFFFF;
         EXPECT_EQ(p11ListContainers(fl(), session(), &count, &state().containers), 0);
@@ -429,26 +453,128 @@ TEST_F(ContainerListing, ListingResetsTheTableFirst) {
     EXPECT_EQ(name(1, out), -20);
 }
 
-TEST_F(ContainerListing, NameLongerThanAnEntryFailsAndLeavesThePlaceholder) {
+TEST_F(ContainerListing, NameLongerThanAnEntryKeepsThePlaceholderAndTheListingGoesOn) {
     openSession();
     login();
-    generate(bytes("long id"));
-    standin().oversize(Standin::ckaId(), 1025);
-    std::uint32_t count = 0xFFFF;
-    EXPECT_EQ(p11ListContainers(fl(), session(), &count, &state().containers), -10);
-    EXPECT_EQ(count, 0xFFFFu);
-    EXPECT_EQ(state().containers.entries[0].length, 28u);
-    Bytes out;
-    EXPECT_EQ(name(0, out), -20);
-    EXPECT_EQ(standin().callsOf("C_GetAttributeValue"), 1u);
+    generate(bytes("first"));
+    // Another program made a key pair whose CKA_ID no entry can hold.
+    const Bytes longId(1500, 'L');
+    CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
+    ASSERT_EQ(generateElsewhere(longId, publicKey, privateKey), static_cast<CK_RV>(CKR_OK));
+    generate(bytes("third"));
+    standin().reset();
+
+    for (int listing = 0; listing < 2; ++listing) {  // every listing, not only the first
+        EXPECT_EQ(list(), 3u);
+        std::set<Bytes> names;
+        int empty = 0;
+        for (std::int32_t i = 0; i < 3; ++i) {
+            Bytes out;
+            const std::int32_t status = name(i, out);
+            EXPECT_TRUE(status == 0 || status == -20) << i << ": " << status;
+            if (status == -20)
+                ++empty;
+            else
+                names.insert(out);
+        }
+        EXPECT_EQ(empty, 1);
+        EXPECT_EQ(names, (std::set<Bytes>{bytes("first"), bytes("third")}));
+    }
+    // The long one is not read at all: one length query for it, two calls for the others.
+    EXPECT_EQ(standin().callsOf("C_GetAttributeValue"), 2u * 5u);
     EXPECT_TRUE(boxes_.boxes().empty());
 
     // Exactly 1024 bytes still fit.
     standin().reset();
     standin().oversize(Standin::ckaId(), 1024);
-    EXPECT_EQ(list(), 1u);
-    EXPECT_EQ(state().containers.entries[0].length, 1024u);
-    EXPECT_EQ(state().containers.entries[1].length, 28u);
+    EXPECT_EQ(list(), 3u);
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(state().containers.entries[i].length, 1024u) << i;
+    EXPECT_EQ(state().containers.entries[3].length, 28u);
+}
+
+TEST_F(TokenSession, GenerationRefusesANameNoEntryCouldHold) {
+    openSession();
+    login();
+    const Bytes tooLong(kContainerNameSize + 1, 'n');
+    CK_OBJECT_HANDLE publicKey = 77;
+    EXPECT_EQ(p11GenerateKeyPair(fl(), session(), tooLong.data(), tooLong.size(), &publicKey), -10);
+    EXPECT_EQ(standin().callsOf("C_GenerateKeyPair"), 0u);
+    EXPECT_TRUE(boxes_.boxes().empty());
+    const Bytes longest(kContainerNameSize, 'n');
+    EXPECT_EQ(p11GenerateKeyPair(fl(), session(), longest.data(), longest.size(), &publicKey), 0);
+    EXPECT_NE(publicKey, 0u);
+}
+
+// Sizes no token can answer are the module's failure, before anything is sized by them;
+// just below the bound the layer goes on as for any size.
+TEST_F(TokenSession, ClaimsNoTokenCouldAnswerAreTheCallsFailure) {
+    openSession();
+    login();
+    const Bytes name = bytes("claims");
+    const CK_OBJECT_HANDLE publicKey = generate(name);
+    const CK_OBJECT_HANDLE privateKey = find(name, 1);
+    auto present = [&] { return p11CheckTokenPresent(fl(), state().slotList, &state().slotIndex); };
+    auto sign = [&] {
+        const Bytes data(32, 0x22);
+        auto signature = std::make_unique<unsigned char[]>(64);
+        CK_ULONG length = 64;
+        return p11Sign(fl(), session(), privateKey, data.data(), data.size(), signature.get(), &length);
+    };
+    auto readValue = [&] {
+        auto value = std::make_unique<unsigned char[]>(64);
+        CK_ULONG length = 64;
+        return p11ReadKeyValue(fl(), session(), publicKey, value.get(), &length);
+    };
+    auto listing = [&] {
+        std::uint32_t count = 0;
+        return p11ListContainers(fl(), session(), &count, &state().containers);
+    };
+    const struct {
+        const char* what;
+        CK_ULONG claimed;
+        std::function<std::int32_t()> run;
+        std::int32_t status;
+        const char* caption;  // of the box, or null for none
+        const char* lastCall;
+        std::size_t calls;    // of lastCall
+    } cases[] = {
+        {Standin::slotCount(), kMaxSlotCount, present, 0, nullptr, "C_GetSlotInfo", 1},
+        {Standin::slotCount(), kMaxSlotCount + 1, present, -85, "C_GetSlotList 1", "C_GetSlotList", 1},
+        {Standin::slotCount(), 0x80000000UL, present, -85, "C_GetSlotList 1", "C_GetSlotList", 1},
+        {Standin::signature(), kMaxSignatureLength, sign, -10, nullptr, "C_Sign", 2},
+        {Standin::signature(), kMaxSignatureLength + 1, sign, -85, "C_Sign 1", "C_Sign", 1},
+        {Standin::signature(), 0x80000000UL, sign, -85, "C_Sign 1", "C_Sign", 1},
+        {Standin::ckaValue(), kMaxAttributeLength + 1, readValue, -85, "C_GetAttributeValue 1", "C_GetAttributeValue", 1},
+        {Standin::ckaValue(), 0x80000000UL, readValue, -85, "C_GetAttributeValue 1", "C_GetAttributeValue", 1},
+        {Standin::ckaId(), kMaxAttributeLength, listing, 0, nullptr, "C_GetAttributeValue", 1},
+        {Standin::ckaId(), kMaxAttributeLength + 1, listing, -85, "C_GetAttributeValue 1", "C_GetAttributeValue", 1},
+        {Standin::ckaId(), 0x80000000UL, listing, -85, "C_GetAttributeValue 1", "C_GetAttributeValue", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + " " + std::to_string(c.claimed));
+        standin().reset();
+        boxes_.clear();
+        standin().oversize(c.what, c.claimed);
+        EXPECT_EQ(c.run(), c.status);
+        if (c.caption) {
+            ASSERT_EQ(boxes_.boxes().size(), 1u);
+            EXPECT_EQ(boxes_.boxes()[0], (ShownBox{pkcs11ErrorText(CKR_GENERAL_ERROR), c.caption}));
+        } else {
+            EXPECT_TRUE(boxes_.boxes().empty());
+        }
+        EXPECT_EQ(standin().calls().back(), c.lastCall);
+        EXPECT_EQ(standin().callsOf(c.lastCall), c.calls);
+        if (std::string(c.what) == Standin::signature() && c.status == -85) {
+            // Finishing the signing operation would take a buffer of the claimed size, so it
+            // is still active in SoftHSM: end it before the next case signs.
+            standin().reset();
+            Bytes data(32, 0x22);
+            std::array<unsigned char, 64> scratch{};
+            CK_ULONG length = scratch.size();
+            fl()->C_Sign(session(), data.data(), data.size(), scratch.data(), &length);
+        }
+    }
 }
 
 TEST_F(ContainerListing, FailedSearchDoesNotBlockTheNextOne) {

@@ -17,7 +17,9 @@ namespace {
 // Statuses of this object's own checks; everything else is the layer's or the engine's.
 constexpr std::int32_t kNotLoggedIn = -2;
 constexpr std::int32_t kReservedName = -10;
-constexpr std::int32_t kBadText = -11;       // empty name; a hash or key text not 64 long or not 32 hex bytes
+constexpr std::int32_t kShortAnswer = -10;   // a key value or signature of another size than 64
+constexpr std::int32_t kBadText = -11;       // empty name or one no container entry holds; a hash
+                                             // or key text not 64 long or not 32 hex bytes
 constexpr std::int32_t kNoSuchKey = -20;
 constexpr std::int32_t kContainerExists = -21;
 
@@ -44,6 +46,44 @@ std::string byteString(const FB::variant& value) {
         text.resize(end);
     return text;
 }
+
+// The page's private key text: wiped wherever the call leaves, an exception included.
+class SecretText {
+public:
+    // Converted in place (no copy left behind), then cut at its first zero byte like any
+    // script string, the bytes behind the cut wiped first.
+    explicit SecretText(const FB::variant& value) : text_(value.convert_cast<std::string>()) {
+        const std::size_t end = text_.find('\0');
+        if (end != std::string::npos) {
+            secureWipe(&text_[end], text_.size() - end);
+            text_.resize(end);
+        }
+    }
+    ~SecretText() { wipe(); }
+    SecretText(const SecretText&) = delete;
+    SecretText& operator=(const SecretText&) = delete;
+
+    std::size_t size() const { return text_.size(); }
+    char* data() { return &text_[0]; }
+    const char* c_str() const { return text_.c_str(); }
+    void wipe() {
+        if (!text_.empty())
+            secureWipe(&text_[0], text_.size());
+    }
+
+private:
+    std::string text_;
+};
+
+// Bytes of a private key: wiped wherever the call leaves.
+template <std::size_t N>
+struct SecretBytes {
+    unsigned char bytes[N] = {};
+    SecretBytes() = default;
+    ~SecretBytes() { secureWipe(bytes, N); }
+    SecretBytes(const SecretBytes&) = delete;
+    SecretBytes& operator=(const SecretBytes&) = delete;
+};
 
 const unsigned char* bytesOf(const std::string& text) {
     return reinterpret_cast<const unsigned char*>(text.data());
@@ -203,7 +243,9 @@ FB::variant orvantaAPI::olvGenKeyPair(const FB::variant& name) {
     if (const std::int32_t result = ensureSession(t, loggedIn))
         return status(result);
     const std::string id = byteString(name);
-    if (id.empty())
+    // A name longer than a container entry holds could never be listed back: refused like
+    // an empty one, before the PIN is asked for.
+    if (id.empty() || id.size() > kContainerNameSize)
         return status(kBadText);
     if (id == kRepairKeyName)
         return status(kReservedName);
@@ -229,6 +271,8 @@ FB::variant orvantaAPI::olvGenKeyPair(const FB::variant& name) {
     if (const std::int32_t result =
             p11ReadKeyValue(t.funcList, t.session, publicKey, value, &valueLength))
         return logoutAndFail(t, result);
+    if (valueLength != kKeyValueSize)
+        return logoutAndFail(t, kShortAnswer);
     if (const std::int32_t result = p11Logout(t.funcList, t.session))
         return status(result);
     return halvesReversedHex(value);
@@ -256,6 +300,8 @@ FB::variant orvantaAPI::olvGetPublicKey(const FB::variant& name) {
     if (const std::int32_t result =
             p11ReadKeyValue(t.funcList, t.session, publicKey, value, &valueLength))
         return status(result);
+    if (valueLength != kKeyValueSize)
+        return status(kShortAnswer);
     return halvesReversedHex(value);
 }
 
@@ -290,6 +336,8 @@ FB::variant orvantaAPI::olvSign(const FB::variant& name, const FB::variant& hash
     if (const std::int32_t result = p11Sign(t.funcList, t.session, privateKey, digest,
                                             sizeof digest, signature, &signatureLength))
         return logoutAndFail(t, result);
+    if (signatureLength != kKeyValueSize)
+        return logoutAndFail(t, kShortAnswer);
     if (const std::int32_t result = p11Logout(t.funcList, t.session))
         return status(result);
 
@@ -333,41 +381,44 @@ FB::variant orvantaAPI::olvDestroyContainer(const FB::variant& name) {
 FB::variant orvantaAPI::olvRepair(const FB::variant& key, const FB::variant& hash) {
     const TokenOwnerPtr owner = plugin();
     TokenState& t = owner->tokenState();
-    std::string keyText = byteString(key);
-    if (keyText.size() != kHexTextLength) {
-        secureWipe(&keyText[0], keyText.size());
+    SecretText keyText(key);
+    if (keyText.size() != kHexTextLength)
         return status(kBadText);
-    }
-    const std::string hashText = byteString(hash);
-    if (hashText.size() != kHexTextLength) {
-        secureWipe(&keyText[0], keyText.size());
+    const std::string hashText = byteString(hash);  // may throw: keyText wipes itself
+    if (hashText.size() != kHexTextLength)
         return status(kBadText);
-    }
 
     // The key text is the private key least significant byte first, in the page's letters.
-    lettersToHex(&keyText[0]);
-    if (!isHexByteText(keyText.c_str(), kHalf) || !isHexByteText(hashText.c_str(), kHalf)) {
-        secureWipe(&keyText[0], keyText.size());
+    lettersToHex(keyText.data());
+    if (!isHexByteText(keyText.c_str(), kHalf) || !isHexByteText(hashText.c_str(), kHalf))
         return status(kBadText);
-    }
-    unsigned char privateKey[kHalf] = {};
-    hexToBytes(keyText.c_str(), privateKey, sizeof privateKey);
-    secureWipe(&keyText[0], keyText.size());
+    SecretBytes<kHalf> privateKey;
+    hexToBytes(keyText.c_str(), privateKey.bytes, sizeof privateKey.bytes);
+    keyText.wipe();
     unsigned char digest[kHalf] = {};
     hexToBytes(hashText.c_str(), digest, sizeof digest);
     reverseBytes(digest, sizeof digest);
 
-    // The crypto companion is only held around the signature; nothing in it is called.
-    t.cryptoModule = nullptr;
-    t.cryptoModule = loadModule(moduleFileName("olvcrypt"));
+    // The crypto companion is only held around the signature (freed again whatever the way
+    // out); nothing in it is called.
+    struct CompanionHold {
+        ModuleHandle& handle;
+        ~CompanionHold() {
+            if (handle != nullptr) {
+                freeModule(handle);
+                handle = nullptr;
+            }
+        }
+    };
+    std::int32_t result = 0;
     unsigned char signature[kKeyValueSize] = {};
-    std::uint32_t signatureLength = kKeyValueSize;
-    const std::int32_t result = olcSignHash(privateKey, sizeof privateKey, t.cryptoModule, digest,
-                                            sizeof digest, signature, &signatureLength);
-    secureWipe(privateKey, sizeof privateKey);
-    if (t.cryptoModule != nullptr) {
-        freeModule(t.cryptoModule);
+    {
         t.cryptoModule = nullptr;
+        CompanionHold hold{t.cryptoModule};
+        t.cryptoModule = loadModule(moduleFileName("olvcrypt"));
+        std::uint32_t signatureLength = kKeyValueSize;
+        result = olcSignHash(privateKey.bytes, sizeof privateKey.bytes, t.cryptoModule, digest,
+                             sizeof digest, signature, &signatureLength);
     }
     if (result != 0)
         return status(result);

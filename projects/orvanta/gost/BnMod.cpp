@@ -1,15 +1,17 @@
 // Remainder by normalised long division on 32-bit words (Knuth, Algorithm D).
-// The number of steps depends only on the operand sizes and the modulus, and the quotient
-// digit corrections are masked, so a secret dividend takes the same path every time.
+// The number of steps depends only on the operand sizes and the modulus, the quotient
+// digits are estimated without a division instruction and their corrections are masked,
+// so a secret dividend takes the same path, in the same time, every time.
 #include "GostArith.h"
 #include "GostCt.h"
+#include "GostDivide.h"
 
 namespace orv { namespace gost {
 
 namespace {
 constexpr std::size_t kMaxValueWords = 2 * kWords + 2;
 constexpr std::size_t kMaxModWords = kWords + 1;
-}
+} // namespace
 
 std::uint8_t bnMod(std::uint32_t* rem, const std::uint32_t* value, std::size_t valueWords,
                    const std::uint32_t* modulus, std::size_t modWords) {
@@ -21,15 +23,6 @@ std::uint8_t bnMod(std::uint32_t* rem, const std::uint32_t* value, std::size_t v
     if (valueWords > kMaxValueWords || modWords > kMaxModWords)
         return 15;  // outside the sizes the engine uses; never reached from gostSign
 
-    if (n == 1) {
-        std::uint64_t r = 0;
-        for (std::size_t j = valueWords; j-- > 0;)
-            r = ((r << 32) | value[j]) % modulus[0];
-        rem[0] = static_cast<std::uint32_t>(r);
-        for (std::size_t i = 1; i < modWords; ++i)
-            rem[i] = 0;
-        return 0;
-    }
     if (valueWords < n) {  // value < 2^(32(n-1)) <= modulus
         for (std::size_t i = 0; i < modWords; ++i)
             rem[i] = i < valueWords ? value[i] : 0;
@@ -51,18 +44,26 @@ std::uint8_t bnMod(std::uint32_t* rem, const std::uint32_t* value, std::size_t v
         un[i] = static_cast<std::uint32_t>((pair << shift) >> 32);
     }
 
-    const std::uint64_t vTop = vn[n - 1], vNext = vn[n - 2];
+    // A one-word divisor has no second word to correct with: the estimate is then exact.
+    const std::uint32_t vTop = vn[n - 1];
+    const std::uint32_t reciprocal = gostReciprocal(vTop);
+    const std::uint64_t vNext = n > 1 ? vn[n - 2] : 0;
     for (std::size_t j = valueWords - n + 1; j-- > 0;) {
         // Estimate from the top two words, then correct with the third (at most twice).
-        // un[j+n] <= vTop keeps qhat <= 2^32 + 1, so qhat * vNext fits in 64 bits.
+        // un[j+n] <= vTop; when equal, the estimate is 2^32 - 1 (the quotient digit's
+        // largest value), otherwise the two words divided by vTop, below 2^32 either way.
         const std::uint64_t num = static_cast<std::uint64_t>(un[j + n]) << 32 | un[j + n - 1];
-        std::uint64_t qhat = num / vTop;
-        std::uint64_t rhat = num - qhat * vTop;
+        const std::uint64_t third = j + n >= 2 ? un[j + n - 2] : 0;
+        const std::uint64_t topEqual = ctIsZero(un[j + n] ^ vTop);
+        std::uint32_t unused;
+        const std::uint32_t top = un[j + n] & ~static_cast<std::uint32_t>(topEqual);  // below vTop
+        const std::uint64_t estimate = gostDivideWord(top, un[j + n - 1], vTop, reciprocal, unused);
+        std::uint64_t qhat = ctMux(topEqual, 0xFFFFFFFFu, estimate);
+        std::uint64_t rhat = num - qhat * vTop;  // below 2^33
         for (int round = 0; round < 2; ++round) {
             const std::uint64_t rhatSmall = ctIsZero(rhat >> 32);
-            const std::uint64_t qhatBig = ~ctIsZero(qhat >> 32);
-            const std::uint64_t over = ctMask(ctLt((rhat << 32) | un[j + n - 2], qhat * vNext));
-            const std::uint64_t dec = (qhatBig | over) & rhatSmall;
+            const std::uint64_t over = ctMask(ctLt((rhat << 32) | third, qhat * vNext));
+            const std::uint64_t dec = over & rhatSmall;
             qhat -= dec & 1;
             rhat += dec & vTop;
         }
@@ -95,6 +96,8 @@ std::uint8_t bnMod(std::uint32_t* rem, const std::uint32_t* value, std::size_t v
     }
     for (std::size_t i = n; i < modWords; ++i)
         rem[i] = 0;
+    // The working copy held the dividend (a nonce, a product with the key).
+    wipeBytes(un, sizeof un);
     return 0;
 }
 

@@ -67,10 +67,11 @@ std::uint8_t gostPointDouble(GostPoint& out, const GostPoint& in);
 // conversion to affine) unless it already holds the selected set's. Status of a failed
 // doubling or inversion.
 std::uint8_t gostBuildDoublings();
-// R = k * base: one addition of 2^i * P per bit i once R is set (kept or dropped), over
-// all 256 bits. Status 2 when R ends at the point at infinity.
+// R = k * base: one addition of 2^i * P per bit i >= 1 (kept or dropped), over all 256
+// bits. Status 2 when R ends at the point at infinity.
 std::uint8_t gostScalarMul(const std::uint32_t k[kWords]);
-// R's X and Y become affine x and y, its Z is cleared. Status 17 when Z has no inverse.
+// R's X and Y become affine x and y, its Z is cleared. Z is inverted blinded by a random
+// factor. Status 2 when the platform's generator fails, 17 when Z has no inverse.
 std::uint8_t gostToAffine();
 
 }} // namespace orv::gost

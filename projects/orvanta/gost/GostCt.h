@@ -37,6 +37,14 @@ inline void ctCopy4(std::uint64_t mask, std::uint64_t* dst, const std::uint64_t*
     dst[3] ^= mask & (dst[3] ^ src[3]);
 }
 
+// dst = mask ? a : b for one 256-bit value (four limbs), unrolled.
+inline void ctSelect4(std::uint64_t mask, std::uint64_t* dst, const std::uint64_t* a, const std::uint64_t* b) {
+    dst[0] = ctMux(mask, a[0], b[0]);
+    dst[1] = ctMux(mask, a[1], b[1]);
+    dst[2] = ctMux(mask, a[2], b[2]);
+    dst[3] = ctMux(mask, a[3], b[3]);
+}
+
 // All-ones when the n words of a and b are equal.
 inline std::uint64_t ctEqual(const std::uint64_t* a, const std::uint64_t* b, std::size_t n) {
     std::uint64_t diff = 0;

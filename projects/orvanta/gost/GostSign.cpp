@@ -145,6 +145,11 @@ std::uint8_t gostSign(const std::uint8_t* key, std::uint32_t keyLen,
     GostWorkArea& w = gostWork;
     w.letter = letter;
     gostClearWorkArea();
+    // Whatever the way out, nothing of the nonce or the key stays in the static area for
+    // the next reader of this process's memory to find.
+    struct WipeOnExit {
+        ~WipeOnExit() { gostWipeSecrets(); }
+    } wipeOnExit;
     const GostCurveParams& curve = *gostCurveForLetter(letter);
     wordsFromBytes(w.q32, curve.q.bytes, kBytes);
 

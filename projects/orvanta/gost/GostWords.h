@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>  // _addcarry_u64 and _subborrow_u64
@@ -18,6 +19,17 @@ constexpr std::size_t kWords = 8;   // 32-bit words of a 256-bit value
 constexpr std::size_t kBytes = 32;
 
 using Fe = std::uint64_t[kLimbs];
+
+// The carry out of sum = a + b (+ a carry in), and the borrow out of diff = a - b (- a
+// borrow in), from the top bits alone. Comparisons such as `sum < b` would do, but a 32-bit
+// build compares 64-bit values word by word and may branch between the words: these are
+// plain logic on any target.
+inline std::uint64_t carryOut(std::uint64_t a, std::uint64_t b, std::uint64_t sum) {
+    return ((a & b) | ((a | b) & ~sum)) >> 63;
+}
+inline std::uint64_t borrowOut(std::uint64_t a, std::uint64_t b, std::uint64_t diff) {
+    return ((~a & b) | (~(a ^ b) & diff)) >> 63;
+}
 
 // Double-width (128-bit) values for the carry chains of the field arithmetic: the
 // compiler's own type where it has one (straight add/adc and mul code), a pair of limbs
@@ -44,9 +56,12 @@ inline Wide wideMul(std::uint64_t a, std::uint64_t b) {
 inline Wide wideOf(std::uint64_t a) { return Wide{a, 0}; }
 inline Wide wideAdd(Wide a, std::uint64_t b) {
     const std::uint64_t lo = a.lo + b;
-    return Wide{lo, a.hi + (lo < b)};
+    return Wide{lo, a.hi + carryOut(a.lo, b, lo)};
 }
-inline Wide wideSub(Wide a, std::uint64_t b) { return Wide{a.lo - b, a.hi - (a.lo < b)}; }
+inline Wide wideSub(Wide a, std::uint64_t b) {
+    const std::uint64_t lo = a.lo - b;
+    return Wide{lo, a.hi - borrowOut(a.lo, b, lo)};
+}
 inline std::uint64_t wideLo(Wide a) { return a.lo; }
 inline std::uint64_t wideHi(Wide a) { return a.hi; }
 #endif
@@ -81,8 +96,10 @@ inline std::uint64_t sbb(std::uint64_t a, std::uint64_t b, std::uint64_t& borrow
 
 #if defined(__GNUC__)
 #define ORV_GOST_INLINE inline __attribute__((always_inline))
+#define ORV_GOST_NOINLINE __attribute__((noinline))
 #else
 #define ORV_GOST_INLINE inline
+#define ORV_GOST_NOINLINE
 #endif
 
 // Carry chains through the flags where the compiler offers them (plain adc and sbb): the
@@ -103,15 +120,13 @@ ORV_GOST_INLINE std::uint64_t subb(std::uint64_t a, std::uint64_t b, Carry& c) {
 #else
 using Carry = std::uint64_t;
 ORV_GOST_INLINE std::uint64_t addc(std::uint64_t a, std::uint64_t b, Carry& c) {
-    const std::uint64_t s = a + c;
-    const std::uint64_t out = s + b;
-    c = (s < c) | (out < b);
+    const std::uint64_t out = a + b + c;
+    c = carryOut(a, b, out);
     return out;
 }
 ORV_GOST_INLINE std::uint64_t subb(std::uint64_t a, std::uint64_t b, Carry& c) {
-    const std::uint64_t d = a - b;
-    const std::uint64_t out = d - c;
-    c = (a < b) | (d < c);
+    const std::uint64_t out = a - b - c;
+    c = borrowOut(a, b, out);
     return out;
 }
 #endif
@@ -121,10 +136,10 @@ inline std::uint64_t addLimbs(std::uint64_t* out, const std::uint64_t* a, const 
                               std::size_t n) {
     std::uint64_t carry = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const std::uint64_t s = a[i] + carry;
-        const std::uint64_t c1 = (s < carry);
-        out[i] = s + b[i];
-        carry = c1 | (out[i] < s);
+        const std::uint64_t ai = a[i], bi = b[i];
+        const std::uint64_t s = ai + bi + carry;
+        carry = carryOut(ai, bi, s);
+        out[i] = s;
     }
     return carry;
 }
@@ -134,10 +149,10 @@ inline std::uint64_t subLimbs(std::uint64_t* out, const std::uint64_t* a, const 
                               std::size_t n) {
     std::uint64_t borrow = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const std::uint64_t d = a[i] - b[i];
-        const std::uint64_t b1 = (a[i] < b[i]);
-        out[i] = d - borrow;
-        borrow = b1 | (d < borrow);
+        const std::uint64_t ai = a[i], bi = b[i];
+        const std::uint64_t d = ai - bi - borrow;
+        borrow = borrowOut(ai, bi, d);
+        out[i] = d;
     }
     return borrow;
 }
@@ -198,11 +213,17 @@ inline void limbsFromWords(std::uint64_t* out, const std::uint32_t* in, std::siz
 
 namespace orv { namespace gost {
 
-// Overwrites secrets; volatile so the stores are not optimised away.
+// Overwrites secrets so that the stores stay even where nothing reads the bytes again:
+// behind a compiler barrier that claims to read them, else through volatile.
 inline void wipeBytes(void* p, std::size_t n) {
+#if defined(__GNUC__)
+    std::memset(p, 0, n);
+    __asm__ __volatile__("" : : "r"(p) : "memory");
+#else
     volatile std::uint8_t* b = static_cast<volatile std::uint8_t*>(p);
     for (std::size_t i = 0; i < n; ++i)
         b[i] = 0;
+#endif
 }
 
 }} // namespace orv::gost

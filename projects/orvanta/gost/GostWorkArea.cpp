@@ -17,6 +17,14 @@ void gostClearWorkArea() {
     std::memset(static_cast<void*>(&gostWork), 0, offsetof(GostWorkArea, letter));
 }
 
+void gostWipeSecrets() {
+    static_assert(offsetof(GostWorkArea, base) < offsetof(GostWorkArea, Q) &&
+                      offsetof(GostWorkArea, prod) < offsetof(GostWorkArea, letter),
+                  "the working values lie between Q and the letter");
+    unsigned char* const area = reinterpret_cast<unsigned char*>(&gostWork);
+    wipeBytes(area + offsetof(GostWorkArea, Q), offsetof(GostWorkArea, letter) - offsetof(GostWorkArea, Q));
+}
+
 void gostResetWorkArea() {
     gostClearWorkArea();
     gostWork.letter = 'A';

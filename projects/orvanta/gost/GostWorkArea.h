@@ -1,6 +1,8 @@
 #pragma once
-// The engine's one static work area. Every signature clears it at its start and leaves
-// its intermediate values behind; only the letter of the selected set survives a call.
+// The engine's one static work area. Every signature clears it at its start and wipes
+// everything that the key or the nonce touched before it returns, whatever the outcome;
+// what stays behind is public: the selected set, its curve values and the table of
+// doublings of its base point.
 
 #include "GostWords.h"
 
@@ -23,17 +25,19 @@ struct GostDoublings {
 
 struct GostWorkArea {
     // ---- cleared at the start of every signature ----
+    // The selected curve: public, left in place at the end.
     Fe p;                    // field modulus
     Fe a;                    // curve coefficient
     std::uint32_t p32[kWords];  // p and q as 32-bit words for the long division
     std::uint32_t q32[kWords];
     std::uint64_t aIsMinus3; // all-ones when a = p - 3 (CryptoPro A, B, C): cheaper doubling
-
     GostPoint base;          // P, with Z = 1
+
+    // The working values: wiped again at the end of every signature (gostWipeSecrets),
+    // from Q up to the letter.
     GostPoint Q;             // 2^i * P while the doublings are computed
     GostPoint Qi;            // 2^i * P from the table (Z = 1)
     GostPoint R;             // the accumulator
-    GostPoint sum;           // R + Q before it is kept or dropped
     GostPoint addend;        // R, or P while R is unset
     GostPoint dummy;         // result slots of the discarded additions
     std::uint64_t rSet;      // all-ones once R holds a point
@@ -44,6 +48,8 @@ struct GostWorkArea {
     // point doubling
     Fe dw, ds, dss, dsss, dR, dRR, dB, dh, dt1, dt2;
     // affine conversion
+    Fe blind;  // random factor of the inversion
+    Fe zb;     // Z * blind: what the binary gcd is given instead of Z
     Fe zInv;
     Fe zi;
     std::uint64_t wide[2 * kLimbs];  // full product before reduction
@@ -62,6 +68,11 @@ extern GostWorkArea gostWork;
 
 // Clears what a signature clears at its start.
 void gostClearWorkArea();
+
+// Wipes the working values (everything from Q up to the letter): what a signature leaves
+// of the nonce, the key's products, k * P and the inversion. The curve values, the letter
+// and the table of doublings stay.
+void gostWipeSecrets();
 
 // Back to the state at load time (everything zero, letter 'A', no doublings table); for tests.
 void gostResetWorkArea();

@@ -5,6 +5,7 @@
 #include "logging.h"
 
 #include <cstring>
+#include <utility>
 
 namespace orv {
 
@@ -50,11 +51,32 @@ void wipePinBuffer() {
     pinLength = 0;
 }
 
+PinEntryHandler& installedEntry() {
+    static PinEntryHandler handler;
+    return handler;
+}
+
+bool builtInPinEntry() {
+    // PIN requests come from the browser's main thread only: no lock.
+    if (installedEntry())
+        return installedEntry()();
+    return showBuiltInPinEntry();
+}
+
 } // namespace
+
+PinEntryHandler setPinEntryHandler(PinEntryHandler handler) {
+    std::swap(installedEntry(), handler);
+    return handler;
+}
 
 int askPin(unsigned char* buffer, std::int32_t* length) {
     if (!buffer || !length)
         return 0;
+    // The process-wide buffer is wiped on every way out, an entry that throws included.
+    struct WipeOnExit {
+        ~WipeOnExit() { wipePinBuffer(); }
+    } wipeOnExit;
 
     // The companion is looked for on every request and never freed: it may keep windows or
     // threads of its own alive.
@@ -68,24 +90,19 @@ int askPin(unsigned char* buffer, std::int32_t* length) {
             FBLOG_WARN("PinEntry", "olvgui has no ShowPinCodeWindow");
             return 0;
         }
-        if (show(pinText, &pinLength) == 0) {
-            wipePinBuffer();
+        if (show(pinText, &pinLength) == 0)
             return 0;
-        }
-    } else if (!showBuiltInPinEntry()) {
-        wipePinBuffer();
+    } else if (!builtInPinEntry()) {
         return 0;
     }
 
     // The companion promises 0..32 bytes; a length outside that cannot be copied safely.
     if (pinLength < 0 || pinLength > static_cast<std::int32_t>(kPinTextSize)) {
         FBLOG_WARN("PinEntry", "PIN length out of range: " << pinLength);
-        wipePinBuffer();
         return 0;
     }
     std::memcpy(buffer, pinText, static_cast<std::size_t>(pinLength));
     *length = pinLength;
-    wipePinBuffer();
     return 1;
 }
 

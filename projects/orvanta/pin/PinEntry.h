@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace orv {
@@ -25,6 +26,12 @@ int askPin(unsigned char* buffer, std::int32_t* length);
 // The built-in entry of this platform: fills pinText and pinLength and returns true when the
 // user confirmed. At most kPinTextSize - 1 bytes are kept, followed by a zero.
 bool showBuiltInPinEntry();
+
+// A stand-in for the built-in entry (tests): fills pinText and pinLength as the platform's
+// entry does and returns whether the user confirmed. An empty one restores the platform's.
+// Returns the previous one.
+using PinEntryHandler = std::function<bool()>;
+PinEntryHandler setPinEntryHandler(PinEntryHandler handler);
 
 // The built-in entry's texts (UTF-8).
 extern const char* const kPinCaption;       // window caption

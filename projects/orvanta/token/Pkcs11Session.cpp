@@ -6,6 +6,7 @@
 #include "pin/PinEntry.h"
 
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
 #include <string>
@@ -39,6 +40,13 @@ std::int32_t callFailed(const char* caption, CK_RV rv) {
 }
 
 bool moduleLoaded() { return moduleLoadCount >= 1; }
+
+// A size the module claimed that no token can answer (see kMaxSlotCount & co.): the call
+// failed, whatever it returned.
+std::int32_t implausibleClaim(const char* caption, CK_ULONG claimed) {
+    FBLOG_WARN("p11", caption << " claimed a size of " << claimed);
+    return callFailed(caption, CKR_GENERAL_ERROR);
+}
 
 // The placeholder of an empty entry, "///*///emptycontainer///*///", written in place so the
 // text exists nowhere as a string of its own.
@@ -193,6 +201,8 @@ std::int32_t p11CheckTokenPresent(CK_FUNCTION_LIST_PTR fl, CK_SLOT_ID* slotList,
     CK_RV rv = fl->C_GetSlotList(CK_TRUE, nullptr, &count);
     if (rv != CKR_OK)
         return callFailed("C_GetSlotList 1", rv);
+    if (count > kMaxSlotCount)
+        return implausibleClaim("C_GetSlotList 1", count);
 
     if (count <= kSlotListSize) {
         rv = fl->C_GetSlotList(CK_TRUE, slotList, &count);
@@ -295,9 +305,23 @@ std::int32_t p11LoginWithDialog(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE sessi
 
     unsigned char pin[36];
     std::int32_t length = 0;
-    ++pinDialogDepth;
-    const int entered = askPin(pin, &length);
-    --pinDialogDepth;
+    int entered = 0;
+    {
+        // Back down on every way out of the entry: a depth left at 1 would refuse every
+        // later PIN request of the process with -12.
+        struct DialogDepth {
+            DialogDepth() { ++pinDialogDepth; }
+            ~DialogDepth() { --pinDialogDepth; }
+        } depth;
+        try {
+            entered = askPin(pin, &length);
+        } catch (const std::exception& e) {
+            // A PIN entry that failed is what the page hears about; nothing thrown here
+            // may reach the browser.
+            FBLOG_WARN("p11", "PIN entry failed: " << e.what());
+            entered = 0;
+        }
+    }
     if (!entered) {
         secureWipe(pin, sizeof pin);
         return kPinCancelled;
@@ -360,6 +384,8 @@ std::int32_t p11ReadKeyValue(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session,
     CK_RV rv = fl->C_GetAttributeValue(session, object, &value, 1);
     if (rv != CKR_OK)
         return callFailed("C_GetAttributeValue 1", rv);
+    if (value.ulValueLen > kMaxAttributeLength)
+        return implausibleClaim("C_GetAttributeValue 1", value.ulValueLen);
     *length = value.ulValueLen;
     if (value.ulValueLen > room) {
         FBLOG_WARN("p11", "CKA_VALUE of " << value.ulValueLen << " bytes, room for " << room);
@@ -369,6 +395,10 @@ std::int32_t p11ReadKeyValue(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session,
     rv = fl->C_GetAttributeValue(session, object, &value, 1);
     if (rv != CKR_OK)
         return callFailed("C_GetAttributeValue 2", rv);
+    // What the module wrote, which callers check against the size they need.
+    *length = value.ulValueLen;
+    if (value.ulValueLen > room)
+        return kBadArgument;
     return kOk;
 }
 
@@ -389,6 +419,8 @@ std::int32_t p11Sign(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_OBJE
     rv = fl->C_Sign(session, input, dataLength, nullptr, signatureLength);
     if (rv != CKR_OK)
         return callFailed("C_Sign 1", rv);
+    if (*signatureLength > kMaxSignatureLength)
+        return implausibleClaim("C_Sign 1", *signatureLength);
 
     if (*signatureLength > room) {
         // Too long for the caller. Finish the operation into a buffer of its size all the
@@ -408,6 +440,8 @@ std::int32_t p11Sign(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_OBJE
     rv = fl->C_Sign(session, input, dataLength, signature, signatureLength);
     if (rv != CKR_OK)
         return callFailed("C_Sign 2", rv);
+    if (*signatureLength > room)
+        return kBadArgument;  // it claims to have written past the buffer
     return kOk;
 }
 
@@ -429,6 +463,10 @@ std::int32_t p11GenerateKeyPair(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE sessi
     if (!moduleLoaded())
         return kModuleNotLoaded;
     if (!fl || !name || !publicKey || nameLength < 1)
+        return kBadArgument;
+    // The listing keeps names in entries of kContainerNameSize bytes: a longer one could
+    // never be read back.
+    if (nameLength > kContainerNameSize)
         return kBadArgument;
 
     CK_MECHANISM mechanism = {CKM_GOSTR3410_KEY_PAIR_GEN, nullptr, 0};
@@ -488,16 +526,21 @@ std::int32_t p11ListContainers(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE sessio
         CK_RV rv = fl->C_GetAttributeValue(session, found[i], &id, 1);
         if (rv != CKR_OK)
             return callFailed("C_GetAttributeValue 1", rv);
+        if (id.ulValueLen > kMaxAttributeLength)
+            return implausibleClaim("C_GetAttributeValue 1", id.ulValueLen);
         if (id.ulValueLen > kContainerNameSize) {
-            // The entry keeps its placeholder: a cut name would name another container.
+            // Made by another program: the entry keeps its placeholder (a cut name would
+            // name another container) and counts, and the other containers are listed.
             FBLOG_WARN("p11", "CKA_ID of " << id.ulValueLen << " bytes");
-            return kBadArgument;
+            continue;
         }
         entry.length = static_cast<std::uint32_t>(id.ulValueLen);
         id.pValue = entry.name;
         rv = fl->C_GetAttributeValue(session, found[i], &id, 1);
         if (rv != CKR_OK)
             return callFailed("C_GetAttributeValue 2", rv);
+        if (id.ulValueLen < entry.length)
+            entry.length = static_cast<std::uint32_t>(id.ulValueLen);  // what it wrote
     }
     *count = static_cast<std::uint32_t>(foundCount);
     return kOk;

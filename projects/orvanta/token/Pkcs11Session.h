@@ -28,6 +28,15 @@ constexpr std::int32_t kNoFunctionList = -53;
 constexpr std::int32_t kCallFailedBase = -80;    // -80 - rv, in 32-bit arithmetic
 } // namespace p11status
 
+// Sizes no token can answer: more slots than any machine has readers, a signature longer
+// than any mechanism makes (an RSA signature of 16384 bits is 2 KiB), an attribute value
+// larger than the whole memory of a USB token. A module that claims one is broken: its
+// claim is that call's failure (reported as CKR_GENERAL_ERROR, status -85) before anything
+// is sized by it.
+constexpr CK_ULONG kMaxSlotCount = 1024;
+constexpr CK_ULONG kMaxSignatureLength = 16 * 1024;
+constexpr CK_ULONG kMaxAttributeLength = 1024 * 1024;
+
 // Process-wide: how many plug-in objects have the module loaded, and whether a PIN request
 // opened by p11LoginWithDialog is on screen.
 extern std::int32_t moduleLoadCount;
@@ -66,7 +75,8 @@ std::int32_t p11FindKey(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session,
                         CK_OBJECT_HANDLE* object);
 
 // CKA_VALUE of an object. *length is the buffer's size on entry and the value's length on
-// return; a value longer than the buffer gives -10 with *length set to the value's length.
+// return (what the module reports for the value it wrote); a value longer than the buffer
+// gives -10 with *length set to the value's length.
 std::int32_t p11ReadKeyValue(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session,
                              CK_OBJECT_HANDLE object, unsigned char* buffer,
                              CK_ULONG* length);
@@ -80,14 +90,17 @@ std::int32_t p11Sign(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_OBJE
 std::int32_t p11DestroyObject(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session,
                               CK_OBJECT_HANDLE object);
 
-// Generates a GOST R 34.10-2001 key pair named `name` on the token. Only a device error or
-// full device memory fail (-40); any other outcome is 0 with the public handle as the module
-// left it (0 when no key was made).
+// Generates a GOST R 34.10-2001 key pair named `name` on the token. A name longer than a
+// container entry holds (kContainerNameSize) is -10: the listing could not read it back.
+// Only a device error or full device memory fail (-40); any other outcome is 0 with the
+// public handle as the module left it (0 when no key was made).
 std::int32_t p11GenerateKeyPair(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session,
                                 const unsigned char* name, std::uint32_t nameLength,
                                 CK_OBJECT_HANDLE* publicKey);
 
-// Lists up to 64 containers (public keys with the container label) into the table.
+// Lists up to 64 containers (public keys with the container label) into the table. An
+// entry whose CKA_ID is longer than an entry holds (made by another program) keeps the
+// placeholder and counts; the listing goes on.
 std::int32_t p11ListContainers(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session,
                                std::uint32_t* count, ContainerTable* containers);
 
