@@ -7,6 +7,7 @@
 #include "ErrorBox.h"
 #include "PinTestSupport.h"
 #include "PlatformUi.h"
+#include "pin/OriginPrompt.h"
 #include "pin/PinEntry.h"
 #include "token/Pkcs11Session.h"
 
@@ -43,11 +44,12 @@ public:
         folder_ = mkdtemp(pattern);
         setenv("ORVANTA_PINENTRY", ORV_SCRIPTED_PINENTRY, 1);
         setenv("PEER_LOG", log().c_str(), 1);
-        for (const char* name : {"PEER_MODE", "PEER_PIN_DATA", "PEER_HOLD"})
+        for (const char* name : {"PEER_MODE", "PEER_PIN_DATA", "PEER_HOLD", "PEER_CONFIRM"})
             unsetenv(name);
     }
     ~PeerEnvironment() {
-        for (const char* name : {"ORVANTA_PINENTRY", "PEER_LOG", "PEER_MODE", "PEER_PIN_DATA", "PEER_HOLD"})
+        for (const char* name :
+             {"ORVANTA_PINENTRY", "PEER_LOG", "PEER_MODE", "PEER_PIN_DATA", "PEER_HOLD", "PEER_CONFIRM"})
             unsetenv(name);
         std::error_code ignored;
         fs::remove_all(folder_, ignored);
@@ -81,6 +83,56 @@ TEST(ScriptedPinentry, AsksWithTheDialogsTextsAndWipesTheBuffer) {
     EXPECT_EQ(entered.pin, "654321");
     EXPECT_EQ(peer.received(), kPinConversation);
     EXPECT_TRUE(pinBufferWiped());
+}
+
+// A host serving a page in another process names the page's origin in the prompt.
+TEST(ScriptedPinentry, NamesTheAskingSiteWhenThereIsOne) {
+    PeerEnvironment peer;
+    setenv("PEER_PIN_DATA", "654321", 1);
+    setPinRequestOrigin("https://bank.example");
+    const Entered entered = ask();
+    setPinRequestOrigin(std::string());
+    EXPECT_EQ(entered.result, 1);
+    EXPECT_EQ(entered.pin, "654321");
+    EXPECT_EQ(peer.received(),
+              (std::vector<std::string>{"START", "SETTITLE Ввод пин-кода", "SETPROMPT Введите пин-код",
+                                        "SETDESC Сайт: https://bank.example", "SETOK OK", "SETCANCEL Отмена",
+                                        "GETPIN", "BYE"}));
+    ask();
+    const std::vector<std::string> both = peer.received();
+    EXPECT_EQ(std::count(both.begin(), both.end(), "SETDESC Сайт: https://bank.example"), 1)
+        << "the origin outlived its request";
+}
+
+TEST(ScriptedPinentry, OriginPermissionIsTheConfirmCommand) {
+    struct Case {
+        const char* confirm;  // PEER_CONFIRM
+        const char* mode;     // PEER_MODE
+        OriginAnswer answer;
+    };
+    const Case cases[] = {
+        {"yes", "pin", OriginAnswer::Allow},
+        {"no", "pin", OriginAnswer::Deny},
+        // A pinentry that cannot show anything is no answer, not a no to remember.
+        {"nodevice", "pin", OriginAnswer::NoAnswer},
+        {"yes", "mute", OriginAnswer::NoAnswer},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.confirm) + " " + c.mode);
+        PeerEnvironment peer;
+        setenv("PEER_CONFIRM", c.confirm, 1);
+        setenv("PEER_MODE", c.mode, 1);
+        EXPECT_EQ(askOriginPermission("https://bank.example:8443"), c.answer);
+        if (std::string(c.mode) == "pin") {
+            EXPECT_EQ(peer.received(),
+                      (std::vector<std::string>{"START", "SETTITLE Доступ к токену",
+                                                "SETDESC Сайт https://bank.example:8443 просит доступ к токену. Разрешить?",
+                                                "SETOK Разрешить", "SETCANCEL Запретить", "CONFIRM", "BYE"}));
+        }
+    }
+    setenv("ORVANTA_PINENTRY", "/nonexistent/pinentry", 1);
+    EXPECT_EQ(askOriginPermission("https://bank.example"), OriginAnswer::NoAnswer);
+    unsetenv("ORVANTA_PINENTRY");
 }
 
 TEST(ScriptedPinentry, PinBytesAreUnescapedAndCutToThirtyOne) {

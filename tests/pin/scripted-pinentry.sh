@@ -6,6 +6,8 @@
 #   die     the program ends when asked for the PIN
 #   mute    the program ends before its greeting
 #   refuse  MESSAGE answers an error, as a pinentry without a terminal or display does
+# CONFIRM answers OK, or the error of a person who said no when $PEER_CONFIRM is "no", or
+# the error of a pinentry that cannot show anything when it is "nodevice".
 # With $PEER_HOLD set, GETPIN first creates "$PEER_HOLD.waiting" and waits (at most 10 s) for
 # "$PEER_HOLD.release" to appear.
 log=${PEER_LOG:-/dev/null}
@@ -39,6 +41,13 @@ while IFS= read -r line; do
         else
             echo "OK"
         fi
+        ;;
+    CONFIRM*)
+        case "${PEER_CONFIRM:-yes}" in
+        no) echo "ERR 83886179 Operation cancelled <Pinentry>" ;;
+        nodevice) echo "ERR 83886360 No such device <Pinentry>" ;;
+        *) echo "OK" ;;
+        esac
         ;;
     BYE*)
         echo "OK closing connection"

@@ -11,6 +11,8 @@ bool showBuiltInPinEntry() {
     // The same texts as the Windows dialog: caption, label and the two buttons.
     pinentry.command("SETTITLE", kPinCaption);
     pinentry.command("SETPROMPT", kPinLabel);
+    if (!pinRequestOrigin().empty())
+        pinentry.command("SETDESC", pinOriginText());
     pinentry.command("SETOK", kPinOkText);
     pinentry.command("SETCANCEL", kPinCancelText);
     // Like the dialog's field read: at most 31 bytes and a terminating zero.

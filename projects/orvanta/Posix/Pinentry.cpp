@@ -182,6 +182,7 @@ PinentryConversation::Reply PinentryConversation::command(const char* verb,
         }
         if (length >= 3 && std::strncmp(line_, "ERR", 3) == 0) {
             FBLOG_INFO("Pinentry", verb << ": " << line_);
+            errorCode_ = std::strtoul(line_ + 3, nullptr, 10);
             return Reply::Error;
         }
         if (length >= 2 && line_[0] == 'D' && line_[1] == ' ') {

@@ -28,6 +28,10 @@ public:
     Reply command(const char* verb, const std::string& argument = std::string(),
                   char* data = nullptr, std::size_t room = 0, std::size_t* dataLength = nullptr);
 
+    // The code of the last ERR answer (gpg-error: source in the high bits, code in the low
+    // 16), 0 when there was none.
+    unsigned long errorCode() const { return errorCode_; }
+
     // The program named by the environment, or the default.
     static std::string program();
 
@@ -37,6 +41,7 @@ private:
     bool readLine(std::size_t& length);
     void finish();
 
+    unsigned long errorCode_ = 0;
     int socket_ = -1;
     pid_t child_ = -1;
     // Received bytes may hold the PIN: fixed storage, wiped when done.

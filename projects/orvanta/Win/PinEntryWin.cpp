@@ -3,6 +3,9 @@
 #include "ModuleNames.h"
 #include "PlatformModule.h"
 #include "pin/PinEntry.h"
+#include "utf8_tools.h"
+
+#include <string>
 
 namespace orv {
 
@@ -15,6 +18,14 @@ INT_PTR CALLBACK pinDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
         const int x = desktop.right / 2 - (own.right - own.left) / 2;
         const int y = desktop.bottom / 2 - (own.bottom - own.top) / 2;
         SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE);
+        if (!pinRequestOrigin().empty()) {
+            // The caption names the site that asks, as the person cannot see the page here.
+            wchar_t caption[128] = {};
+            GetWindowTextW(dialog, caption, 128);
+            const std::wstring text =
+                std::wstring(caption) + L" - " + FB::utf8_to_wstring(pinOriginText());
+            SetWindowTextW(dialog, text.c_str());
+        }
         HWND edit = GetDlgItem(dialog, IDC_PIN_EDIT);
         if (reinterpret_cast<HWND>(wParam) == edit)
             return TRUE;

@@ -25,6 +25,27 @@ void secureWipe(void* data, std::size_t size) {
 
 namespace {
 
+std::string& requestOrigin() {
+    static std::string origin;
+    return origin;
+}
+
+} // namespace
+
+void setPinRequestOrigin(const std::string& origin) {
+    requestOrigin() = origin;
+}
+
+const std::string& pinRequestOrigin() {
+    return requestOrigin();
+}
+
+std::string pinOriginText() {
+    return requestOrigin().empty() ? std::string() : "Сайт: " + requestOrigin();
+}
+
+namespace {
+
 void wipePinBuffer() {
     secureWipe(pinText, sizeof pinText);
     pinLength = 0;

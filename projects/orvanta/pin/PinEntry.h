@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace orv {
 
@@ -37,6 +38,14 @@ extern const char* const kPinCaption;       // window caption
 extern const char* const kPinLabel;         // label above the field
 extern const char* const kPinOkText;
 extern const char* const kPinCancelText;
+
+// The page origin the current request comes from, when the page runs in another process
+// (the native messaging host); the built-in entry names it so the person knows which site
+// asks. Empty inside the page's own browser, which shows the page itself.
+void setPinRequestOrigin(const std::string& origin);
+const std::string& pinRequestOrigin();
+// The line of the built-in entry that names the origin ("Сайт: <origin>"); empty without one.
+std::string pinOriginText();
 
 // Overwrites memory in a way the compiler may not drop.
 void secureWipe(void* data, std::size_t size);

@@ -26,6 +26,14 @@ extern "C" {
  * C_Initialize is called and no target has been set with standin_set_target. */
 #define STANDIN_TARGET_ENV "ORVANTA_STANDIN_TARGET"
 
+/* When set, every call received is also appended to this file as a line "<pid> <name>"
+ * (for tests that watch a process they did not start, such as a browser's host). */
+#define STANDIN_LOG_ENV "ORVANTA_STANDIN_LOG"
+
+/* When set, C_GetFunctionList writes this text to standard output, as a talkative vendor
+ * module might (for the native messaging host, whose standard output is its protocol). */
+#define STANDIN_CHATTY_ENV "ORVANTA_STANDIN_CHATTY"
+
 /* Names for standin_oversize. */
 #define STANDIN_SLOT_COUNT "slotCount" /* number of slots with a token (C_GetSlotList) */
 #define STANDIN_CKA_ID     "CKA_ID"    /* length of every CKA_ID (C_GetAttributeValue) */

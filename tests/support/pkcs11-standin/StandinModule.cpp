@@ -9,6 +9,8 @@
 #include <p11-kit/pkcs11.h>
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -151,11 +153,32 @@ std::vector<Attr> copyTemplate(CK_ATTRIBUTE_PTR tmpl, CK_ULONG count, bool keepV
     return out;
 }
 
+// With STANDIN_LOG_ENV set, every received call is also appended to that file as
+// "<pid> <name>", so a test can see the calls of a process it did not start itself.
+void logCall(const char* name)
+{
+    const char* path = std::getenv(STANDIN_LOG_ENV);
+    if (!path || !*path)
+        return;
+    char line[128];
+    const int length = std::snprintf(line, sizeof line, "%ld %s\n", static_cast<long>(getpid()), name);
+    if (length <= 0)
+        return;
+    const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    // One write of a short line under O_APPEND: lines of several processes never mix.
+    ssize_t written = write(fd, line, std::min(static_cast<size_t>(length), sizeof line - 1));
+    (void)written;
+    close(fd);
+}
+
 // One received call: recorded on construction, its fault decided there too.
 class Recorder {
 public:
     explicit Recorder(const char* name)
     {
+        logCall(name);
         State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
         generation_ = s.generation;
@@ -807,6 +830,11 @@ CK_FUNCTION_LIST functionList = {
 CK_RV st_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR list)
 {
     STANDIN_BEGIN("C_GetFunctionList")
+    if (const char* chatty = std::getenv(STANDIN_CHATTY_ENV); chatty && *chatty) {
+        // Some vendor modules talk on standard output; this one can, when asked to.
+        std::fputs(chatty, stdout);
+        std::fflush(stdout);
+    }
     rec.arg("listNull", list == nullptr);
     if (rec.faulted()) {
         CK_RV rv = rec.fault();

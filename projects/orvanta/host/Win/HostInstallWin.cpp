@@ -1,0 +1,120 @@
+#include "HostInstall.h"
+
+#include "utf8_tools.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace orv { namespace host {
+
+namespace {
+
+// The key under HKCU or HKLM whose default value names the manifest file.
+std::wstring registryKey(Browser browser) {
+    const std::wstring name = FB::utf8_to_wstring(kHostName);
+    switch (browser) {
+    case Browser::Chromium:
+        return L"Software\\Chromium\\NativeMessagingHosts\\" + name;
+    case Browser::Chrome:
+        return L"Software\\Google\\Chrome\\NativeMessagingHosts\\" + name;
+    case Browser::Firefox:
+        return L"Software\\Mozilla\\NativeMessagingHosts\\" + name;
+    }
+    return std::wstring();
+}
+
+HKEY root(Scope scope) { return scope == Scope::System ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+
+// Beside the executable: Chromium-family browsers share one manifest, Firefox has its own.
+fs::path manifestPath(Browser browser) {
+    const fs::path folder = fs::u8path(executablePath()).parent_path();
+    const std::string file = std::string(kHostName) + (browser == Browser::Firefox ? ".firefox.json" : ".json");
+    return folder / fs::u8path(file);
+}
+
+std::string systemMessage(LONG code) {
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string message = text ? FB::wstring_to_utf8(text) : "error " + std::to_string(code);
+    if (text)
+        LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
+        message.pop_back();
+    return message;
+}
+
+} // namespace
+
+std::string executablePath() {
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH)
+        return std::string();
+    return FB::wstring_to_utf8(std::wstring(path, length));
+}
+
+bool installManifest(Browser browser, Scope scope, const std::string& manifest, std::string& where,
+                     std::string& error) {
+    const fs::path file = manifestPath(browser);
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out << manifest;
+        out.close();
+        if (!out) {
+            error = "cannot write " + file.u8string();
+            return false;
+        }
+    }
+    HKEY key = nullptr;
+    const std::wstring subkey = registryKey(browser);
+    LONG result = RegCreateKeyExW(root(scope), subkey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (result == ERROR_SUCCESS) {
+        const std::wstring value = file.wstring();
+        result = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    if (result != ERROR_SUCCESS) {
+        error = "cannot write the registry key " + FB::wstring_to_utf8(subkey) + ": " + systemMessage(result);
+        return false;
+    }
+    where = file.u8string() + " (" + (scope == Scope::System ? "HKLM\\" : "HKCU\\") +
+            FB::wstring_to_utf8(subkey) + ")";
+    return true;
+}
+
+bool uninstallManifest(Browser browser, Scope scope, std::string& where, std::string& error) {
+    const std::wstring subkey = registryKey(browser);
+    const LONG result = RegDeleteKeyW(root(scope), subkey.c_str());
+    if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
+        error = "cannot remove the registry key " + FB::wstring_to_utf8(subkey) + ": " + systemMessage(result);
+        return false;
+    }
+    where = std::string(scope == Scope::System ? "HKLM\\" : "HKCU\\") + FB::wstring_to_utf8(subkey);
+    if (result == ERROR_FILE_NOT_FOUND)
+        where += " (was not installed)";
+    // The manifest file may still serve the other scope, or Chrome and Chromium share it:
+    // it goes only when no key names it any more.
+    for (Browser user : {Browser::Chromium, Browser::Chrome, Browser::Firefox}) {
+        if (manifestPath(user) != manifestPath(browser))
+            continue;
+        for (Scope s : {Scope::User, Scope::System}) {
+            HKEY key = nullptr;
+            if (RegOpenKeyExW(root(s), registryKey(user).c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+                RegCloseKey(key);
+                return true;
+            }
+        }
+    }
+    std::error_code ignored;
+    fs::remove(manifestPath(browser), ignored);
+    return true;
+}
+
+}} // namespace orv::host

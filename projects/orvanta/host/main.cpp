@@ -1,0 +1,103 @@
+// orvanta-host: started by the browser for the orvanta extension, one process per page
+// connection; serves the page's calls on standard input and output until the browser
+// closes the port. With --install or --uninstall it registers itself with the browsers.
+
+#include "ConnectionLoop.h"
+#include "FactoryBase.h"
+#include "HostInstall.h"
+#include "NativeMessagingBrowserHost.h"
+#include "NativeMessagingPlugin.h"
+#include "OriginGate.h"
+#include "RequestDispatcher.h"
+#include "pin/OriginPrompt.h"
+#include "pin/PinEntry.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <ostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace nm = FB::NativeMessaging;
+
+const char kMimeType[] = "application/x-orvanta";
+
+const char kUsage[] =
+    "usage: orvanta-host --install [--browser chromium|chrome|firefox] [--user|--system]\n"
+    "       orvanta-host --uninstall [--browser chromium|chrome|firefox] [--user|--system]\n"
+    "Without these the browser starts it to serve the orvanta extension.\n";
+
+// The allowed-origins file: ORVANTA_ALLOWED_ORIGINS when set (administrators and tests),
+// else the one in the user's config folder.
+std::string allowedOriginsPath() {
+    const char* named = std::getenv("ORVANTA_ALLOWED_ORIGINS");
+    return named && *named ? std::string(named) : nm::defaultAllowedOriginsPath();
+}
+
+nm::PromptAnswer askPerson(const std::string& origin) {
+    switch (orv::askOriginPermission(origin)) {
+    case orv::OriginAnswer::Allow:
+        return nm::PromptAnswer::Allow;
+    case orv::OriginAnswer::Deny:
+        return nm::PromptAnswer::Deny;
+    case orv::OriginAnswer::NoAnswer:
+        break;
+    }
+    return nm::PromptAnswer::NoAnswer;
+}
+
+int serve() {
+    nm::FileOutputBuffer protocolBuffer(nm::prepareStandardStreams());
+    std::ostream protocol(&protocolBuffer);
+    const FB::FactoryBasePtr factory = FB::getFactoryInstance();
+    factory->globalPluginInitialize();
+    auto host = std::make_shared<nm::NativeMessagingBrowserHost>();
+    int status = 0;
+    {
+        // The page's plug-in instance: made on the first request a permitted page sends (its
+        // window attach loads the token module), shut down when the port closes.
+        std::unique_ptr<nm::NativeMessagingPlugin> plugin;
+        nm::AllowedOrigins origins(allowedOriginsPath());
+        nm::OriginGate gate(origins, askPerson);
+        nm::RequestDispatcher dispatcher(
+            [&] {
+                plugin = std::make_unique<nm::NativeMessagingPlugin>(host, kMimeType);
+                return plugin->getRootJSAPI();
+            },
+            gate, [](const std::string& origin) { orv::setPinRequestOrigin(origin); });
+        status = nm::serveConnection(std::cin, protocol, dispatcher, std::cerr,
+                                     [&host] { host->runPendingCalls(); });
+        if (plugin)
+            plugin->shutdown();
+    }
+    host->shutdown();
+    factory->globalPluginDeinitialize();
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (!arguments.empty() && (arguments[0] == "--help" || arguments[0] == "-h")) {
+        std::cout << kUsage;
+        return 0;
+    }
+    if (!arguments.empty() && arguments[0].compare(0, 2, "--") == 0 &&
+        arguments[0].compare(0, 16, "--parent-window=") != 0) {
+        orv::host::InstallRequest request;
+        std::string error;
+        if (!orv::host::parseInstallArguments(arguments, request, error)) {
+            std::cerr << "orvanta-host: " << error << "\n" << kUsage;
+            return 2;
+        }
+        return orv::host::runInstall(request, std::cout, std::cerr);
+    }
+    // The browsers pass the caller's origin (Chromium, and --parent-window on Windows) or
+    // the manifest path and extension id (Firefox); the page's own origin comes with every
+    // request instead.
+    return serve();
+}
