@@ -51,3 +51,19 @@ bool FixedNonce::draw(std::uint8_t* buffer, std::size_t size) {
 }
 
 }} // namespace orv::test
+
+#include "GostVectors.h"
+#include "gost/GostSign.h"
+
+namespace orv { namespace test {
+
+int signRfcExampleOnSetA() {
+    FixedNonce nonce({leFromHex(kRfcNonce)});
+    const Bytes32 key = leFromHex(kRfcKey), hash = leFromHex(kRfcHash);
+    std::uint8_t sig[64];
+    std::uint32_t capacity = 64;
+    const auto oid = oidA();
+    return orv::gostSign(key.data(), 32, hash.data(), 32, sig, &capacity, oid.data(), 9);
+}
+
+} } // namespace orv::test

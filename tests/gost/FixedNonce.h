@@ -39,3 +39,11 @@ private:
 };
 
 }} // namespace orv::test
+
+namespace orv { namespace test {
+
+// Signs RFC 5832's example on CryptoPro-A with its fixed nonce, which leaves the engine's
+// work area loaded with that set (the status of the signature; 0 is success).
+int signRfcExampleOnSetA();
+
+} } // namespace orv::test

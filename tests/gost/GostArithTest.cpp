@@ -251,12 +251,7 @@ TEST(GostBinaryXgcd, ZeroOperandsFailWith2) {
 class GostPoints : public ::testing::Test {
 protected:
     void SetUp() override {
-        FixedNonce nonce({leFromHex(kRfcNonce)});
-        const Bytes32 key = leFromHex(kRfcKey), hash = leFromHex(kRfcHash);
-        std::uint8_t sig[64];
-        std::uint32_t capacity = 64;
-        const auto oid = oidA();
-        ASSERT_EQ(orv::gostSign(key.data(), 32, hash.data(), 32, sig, &capacity, oid.data(), 9), 0);
+        ASSERT_EQ(signRfcExampleOnSetA(), 0);
         P = gostWork.base;
     }
     void TearDown() override { gostResetWorkArea(); }
