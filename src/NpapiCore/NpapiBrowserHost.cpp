@@ -11,9 +11,11 @@
 #include "NpapiStream.h"
 #include "logging.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -184,6 +186,11 @@ BrowserStreamPtr NpapiBrowserHost::_createStream(const std::string& url, const P
                                                  bool cache, bool seekable, size_t internalBufferSize) const {
     if (isShutDown())
         return nullptr;
+    // The buffer size is what NPP_WriteReady answers: 0 would leave the browser offering
+    // nothing forever, and more than 2^31 - 1 bytes is no byte count it can take.
+    if (internalBufferSize == 0)
+        throw std::invalid_argument("A stream needs a buffer of at least one byte: " + url);
+    internalBufferSize = std::min<size_t>(internalBufferSize, std::numeric_limits<int32_t>::max());
     auto self = std::static_pointer_cast<const NpapiBrowserHost>(shared_from_this());
     auto stream = std::make_shared<NpapiStream>(url, cache, seekable, internalBufferSize, self);
     if (callback)

@@ -50,7 +50,8 @@ public:
     void DoDeferredRelease() const override;
     bool _scheduleAsyncCall(void (*func)(void*), void* userData) const override;
     // Asks the browser for the URL (NPN_GetURLNotify) with the stream as notify data;
-    // null when the browser refuses.
+    // null when the browser refuses or the host is shut down. A buffer size of 0 is
+    // std::invalid_argument; one beyond 2^31 - 1 is cut to that.
     BrowserStreamPtr _createStream(const std::string& url, const PluginEventSinkPtr& callback, bool cache,
                                    bool seekable, size_t internalBufferSize) const override;
     // The stream this host made whose notify data the browser hands back; null for

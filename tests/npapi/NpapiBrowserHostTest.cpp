@@ -9,6 +9,7 @@
 #include "NpapiStream.h"
 
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -347,13 +348,21 @@ TEST_F(BrowserHost, StreamsAreAskedForWithThemselvesAsNotifyData) {
     EXPECT_EQ(host->findStream(&other), nullptr);
     EXPECT_EQ(host->findStream(nullptr), nullptr);
 
+    // The buffer size is what NPP_WriteReady will answer: a byte count above 0.
+    EXPECT_THROW(host->createStream("http://127.0.0.1/", nullptr, false, false, 0), std::invalid_argument);
+    FB::BrowserStreamPtr huge = host->createStream("http://127.0.0.1/", nullptr, false, false,
+                                                    std::numeric_limits<uint32_t>::max());
+    ASSERT_TRUE(huge);
+    EXPECT_EQ(huge->getInternalBufferSize(), 0x7FFFFFFFu);
+    EXPECT_EQ(browser.urlRequests().size(), 2u);
+
     std::weak_ptr<FB::BrowserStream> weak = stream;
     stream.reset();
     EXPECT_FALSE(weak.expired()) << "kept while the browser may call for it";
     host->shutdown();
     EXPECT_TRUE(weak.expired()) << "a host that shuts down keeps no stream";
     EXPECT_EQ(host->createStream("http://127.0.0.1/", nullptr), nullptr);
-    EXPECT_EQ(browser.urlRequests().size(), 1u);
+    EXPECT_EQ(browser.urlRequests().size(), 2u);
 }
 
 TEST_F(BrowserHost, FactoryGivesTheHostForTheBrowser) {

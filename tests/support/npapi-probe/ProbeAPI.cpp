@@ -137,8 +137,8 @@ FB::variant ProbeAPI::download(const FB::VariantList& args) {
     FB::JSObjectPtr callback = function(args, 1);
     const long bufferSize = args.size() > 2 && !args[2].empty() ? args[2].convert_cast<long>() : 4096;
     const long closeAfter = args.size() > 3 && !args[3].empty() ? args[3].convert_cast<long>() : -1;
-    if (bufferSize <= 0)
-        throw FB::invalid_arguments("the buffer size must be positive");
+    if (bufferSize < 0)
+        throw FB::invalid_arguments("the buffer size cannot be negative");
     FB::BrowserHostPtr host = m_host.lock();
     if (!host)
         throw FB::script_error("The plugin is invalid");
