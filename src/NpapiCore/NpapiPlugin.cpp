@@ -72,6 +72,8 @@ NPError NpapiPlugin::NewStream(NPMIMEType type, NPStream* stream, NPBool seekabl
         // what nobody reads.
         return NPERR_GENERIC_ERROR;
     }
+    if (s->getStreamPtr() && s->getStreamPtr() != stream)
+        return NPERR_GENERIC_ERROR;  // one request, one browser stream
     s->setMimeType(type ? type : "");
     s->setStreamPtr(stream);
     s->setLength(stream->end);

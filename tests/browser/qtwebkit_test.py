@@ -214,6 +214,9 @@ def check_probe(check, r, paths):
     check(c["closedEarly"] is True and c["closeAnswer"] is True and c["success"] is False
           and 10000 <= c["bytes"] < len(BIG) and c["order"] == "codC",
           f"a stream closed early from its data event ({c})")
+    af = r["asFile"]
+    check(r["asFileStarted"] is True and af["success"] is True and af["bytes"] == len(DATA)
+          and af["cacheFile"] != "", f"a download kept in a file names the file (NPP_StreamAsFile) ({af})")
     check(r["badBuffer"].get("threw") is True and "at least one byte" in r["badBuffer"].get("message", ""),
           f"a buffer size of 0 is refused with the host's message ({r['badBuffer']})")
     check(sorted(set(paths)) == ["/big.bin", "/data.bin", "/missing"], f"the server's requests ({paths})")

@@ -484,6 +484,12 @@ TEST_F(NpapiStreamTest, StreamEntriesRefuseWhatNoBrowserShouldSend) {
     EXPECT_EQ(funcs.writeready(npp, nullptr), -1);
     EXPECT_EQ(funcs.destroystream(npp, nullptr, NPRES_DONE), NPERR_INVALID_PARAM);
 
+    // A second browser stream for the same request.
+    NPStream twin = feed.stream;
+    EXPECT_EQ(funcs.newstream(npp, const_cast<char*>("text/html"), &twin, false, &type), NPERR_GENERIC_ERROR);
+    EXPECT_EQ(static_cast<FB::Npapi::NpapiStream*>(stream.get())->getStreamPtr(), &feed.stream);
+    EXPECT_EQ(stream->getMimeType(), "");
+
     // A name no request of this instance gave: a made-up value, or another instance's.
     int foreign = 0;
     NPStream stranger = feed.stream;

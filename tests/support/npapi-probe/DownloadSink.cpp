@@ -65,6 +65,8 @@ bool DownloadSink::handleEvent(FB::PluginEvent* event, FB::PluginEventSource*) {
         m_order += 'C';
         m_success = completed->success;
         m_completed = true;
+        for (wchar_t c : completed->stream->getCacheFilename())
+            m_cacheFile.push_back(static_cast<char>(c));
         if (!m_closing)
             reportOnce();
     }
@@ -98,6 +100,7 @@ FB::VariantMap DownloadSink::report() const {
         {"closedEarly", m_closedEarly},
         {"closeAnswer", m_closeAnswer},
         {"order", m_order},
+        {"cacheFile", m_cacheFile},
     };
 }
 

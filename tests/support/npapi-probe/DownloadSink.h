@@ -48,6 +48,7 @@ private:
     std::string m_head;  // the first bytes (reported in hex)
     std::string m_status;
     std::string m_mimeType;
+    std::string m_cacheFile;  // where the browser kept the whole resource, if it did
     std::string m_order;  // one letter per event: c(reated) o(pened) d(ata) f(ailed open) C(ompleted)
 };
 

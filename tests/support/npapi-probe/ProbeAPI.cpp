@@ -137,6 +137,7 @@ FB::variant ProbeAPI::download(const FB::VariantList& args) {
     FB::JSObjectPtr callback = function(args, 1);
     const long bufferSize = args.size() > 2 && !args[2].empty() ? args[2].convert_cast<long>() : 4096;
     const long closeAfter = args.size() > 3 && !args[3].empty() ? args[3].convert_cast<long>() : -1;
+    const bool cache = args.size() > 4 && !args[4].empty() && args[4].convert_cast<bool>();
     if (bufferSize < 0)
         throw FB::invalid_arguments("the buffer size cannot be negative");
     FB::BrowserHostPtr host = m_host.lock();
@@ -150,7 +151,7 @@ FB::variant ProbeAPI::download(const FB::VariantList& args) {
         callback->InvokeAsync("", FB::VariantList{report});
     });
     m_downloads.insert(sink);
-    FB::BrowserStreamPtr stream = host->createStream(url, sink, false, false, static_cast<std::size_t>(bufferSize));
+    FB::BrowserStreamPtr stream = host->createStream(url, sink, cache, false, static_cast<std::size_t>(bufferSize));
     if (!stream) {
         m_downloads.erase(sink);
         return false;

@@ -13,9 +13,10 @@
 //                           fire-and-forget ("async", what the first call returned, ...)
 //   fireParam(name, value)  the "on..." param name: a page function is called with value
 //                           and its result returned; otherwise "text:" and the param
-//   download(url, callback, bufferSize, closeAfter)
-//                           a stream of url; callback gets the DownloadSink's report once
-//                           it completes; false when the browser refuses the request
+//   download(url, callback, bufferSize, closeAfter, asFile)
+//                           a stream of url (asFile: the browser also keeps it in a file);
+//                           callback gets the DownloadSink's report once it completes;
+//                           false when the browser refuses the request
 //   openDownloads()         downloads not yet reported
 
 #include "APITypes.h"
