@@ -48,7 +48,6 @@ public:
     void setSelfReference(const NpapiStreamPtr& self) { m_self = self; }
     void setDestroyed();
     void setNotified();
-    // Bytes taken: at most the internal buffer size.
     // Bytes taken: at most the internal buffer size; -1 for what no browser may send (a
     // negative length or offset, no data behind a length).
     std::int32_t signalDataArrived(const void* buffer, std::int32_t length, std::int32_t offset);
