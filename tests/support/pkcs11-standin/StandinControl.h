@@ -30,6 +30,11 @@ extern "C" {
  * (for tests that watch a process they did not start, such as a browser's host). */
 #define STANDIN_LOG_ENV "ORVANTA_STANDIN_LOG"
 
+/* When set to 1, calls are not kept in memory (standin_calls then sees none); faults and the
+ * log file still work. For long runs (a soak of many thousand calls) whose memory is measured:
+ * the record would otherwise grow with every call. */
+#define STANDIN_NO_RECORD_ENV "ORVANTA_STANDIN_NO_RECORD"
+
 /* When set, C_GetFunctionList writes this text to standard output, as a talkative vendor
  * module might (for the native messaging host, whose standard output is its protocol). */
 #define STANDIN_CHATTY_ENV "ORVANTA_STANDIN_CHATTY"

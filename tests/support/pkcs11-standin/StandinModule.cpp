@@ -173,6 +173,15 @@ void logCall(const char* name)
     close(fd);
 }
 
+bool keepCalls()
+{
+    static const bool keep = [] {
+        const char* off = std::getenv(STANDIN_NO_RECORD_ENV);
+        return !(off && std::strcmp(off, "1") == 0);
+    }();
+    return keep;
+}
+
 // One received call: recorded on construction, its fault decided there too.
 class Recorder {
 public:
@@ -182,9 +191,11 @@ public:
         State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
         generation_ = s.generation;
-        s.calls.emplace_back();
-        call_ = &s.calls.back();
-        call_->name = name;
+        if (keepCalls()) {
+            s.calls.emplace_back();
+            call_ = &s.calls.back();
+            call_->name = name;
+        }
         for (auto it = s.faults.begin(); it != s.faults.end(); ++it) {
             if (it->function != name)
                 continue;
@@ -245,7 +256,7 @@ private:
     {
         State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
-        if (s.generation == generation_)
+        if (call_ && s.generation == generation_)
             f(*call_);
     }
 
