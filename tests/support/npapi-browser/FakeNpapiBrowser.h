@@ -58,6 +58,8 @@ public:
     PageObject* element(int which = 0) { return m_elements[which]; }
     void withElement(bool give) { m_giveElement = give; }
     void withWindow(bool give) { m_giveWindow = give; }
+    // The browser's own window handle, answered to NPNVnetscapeWindow (none: not answered).
+    void withNetscapeWindow(void* handle) { m_netscapeWindow = handle; }
 
     // New page objects with one reference, the caller's (release with ReleaseObject).
     PageObject* newObject(NPP npp, const std::string& label = "object");
@@ -75,6 +77,10 @@ public:
     // NPN functions made to fail: "createobject" (null), "memalloc" (null),
     // "pluginthreadasynccall" (the call is dropped), "getvalue".
     void failing(const std::string& function, bool fail = true);
+
+    // Told (on the calling thread, outside the browser's lock) after a call was queued with
+    // NPN_PluginThreadAsyncCall: a host with a message loop wakes its main thread there.
+    std::function<void()> asyncCallQueued;
 
     // Calls queued with NPN_PluginThreadAsyncCall, run here on the calling thread.
     size_t runPendingCalls();
@@ -142,6 +148,7 @@ private:
     PageObject* m_elements[2] = {};
     bool m_giveElement = true;
     bool m_giveWindow = true;
+    void* m_netscapeWindow = nullptr;
     bool m_tearingDown = false;
 
     mutable std::recursive_mutex m_mutex;
