@@ -1,16 +1,21 @@
 #include "NpapiBrowserHost.h"
 
 #include "AsyncCallManager.h"
+#include "BrowserStreamEvents.h"
 #include "DOMDocument.h"
 #include "DOMElement.h"
 #include "DOMWindow.h"
 #include "JSExceptions.h"
 #include "NPObjectAPI.h"
 #include "NpapiPluginModule.h"
+#include "NpapiStream.h"
 #include "logging.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -130,6 +135,17 @@ void NpapiBrowserHost::shutdown() {
         m_htmlWin.reset();
     }
     BrowserHost::shutdown();
+    // The manager has closed what was still open. What remains waits for browser calls
+    // that can no longer come.
+    std::map<const void*, std::weak_ptr<NpapiStream>> streams;
+    {
+        std::lock_guard<std::mutex> lock(m_streamMutex);
+        streams.swap(m_streams);
+    }
+    for (const auto& entry : streams) {
+        if (NpapiStreamPtr stream = entry.second.lock())
+            stream->abandon();
+    }
 }
 
 void NpapiBrowserHost::deferredRelease(NPObject* obj) const {
@@ -166,9 +182,53 @@ bool NpapiBrowserHost::_scheduleAsyncCall(void (*func)(void*), void* userData) c
     return true;
 }
 
-BrowserStreamPtr NpapiBrowserHost::_createStream(const std::string& url, const PluginEventSinkPtr&, bool, bool,
-                                                 size_t) const {
-    throw std::runtime_error("Streams are not supported by this plugin yet: " + url);
+BrowserStreamPtr NpapiBrowserHost::_createStream(const std::string& url, const PluginEventSinkPtr& callback,
+                                                 bool cache, bool seekable, size_t internalBufferSize) const {
+    if (isShutDown())
+        return nullptr;
+    // The buffer size is what NPP_WriteReady answers: 0 would leave the browser offering
+    // nothing forever, and more than 2^31 - 1 bytes is no byte count it can take.
+    if (internalBufferSize == 0)
+        throw std::invalid_argument("A stream needs a buffer of at least one byte: " + url);
+    internalBufferSize = std::min<size_t>(internalBufferSize, std::numeric_limits<int32_t>::max());
+    auto self = std::static_pointer_cast<const NpapiBrowserHost>(shared_from_this());
+    auto stream = std::make_shared<NpapiStream>(url, cache, seekable, internalBufferSize, self);
+    if (callback)
+        stream->attachObserver(callback);
+    // Known before the browser is asked: a browser may report on the request (a failure
+    // above all) before NPN_GetURLNotify returns.
+    {
+        std::lock_guard<std::mutex> lock(m_streamMutex);
+        for (auto it = m_streams.begin(); it != m_streams.end();)
+            it = it->second.expired() ? m_streams.erase(it) : std::next(it);
+        m_streams[stream.get()] = stream;
+    }
+    stream->setSelfReference(stream);
+    if (GetURLNotify(url.c_str(), nullptr, stream.get()) != NPERR_NO_ERROR) {
+        // Never a stream for the caller: its sink hears nothing of it.
+        forgetStream(stream.get());
+        stream->setCompleted(true);
+        if (callback)
+            stream->detachObserver(callback);
+        stream->abandon();
+        return nullptr;
+    }
+    StreamCreatedEvent created(stream.get());
+    stream->sendEvent(&created);
+    return stream;
+}
+
+NpapiStreamPtr NpapiBrowserHost::findStream(const void* notifyData) const {
+    if (!notifyData)
+        return nullptr;
+    std::lock_guard<std::mutex> lock(m_streamMutex);
+    auto it = m_streams.find(notifyData);
+    return it == m_streams.end() ? nullptr : it->second.lock();
+}
+
+void NpapiBrowserHost::forgetStream(const void* notifyData) const {
+    std::lock_guard<std::mutex> lock(m_streamMutex);
+    m_streams.erase(notifyData);
 }
 
 // Instance-bound wrappers.

@@ -16,6 +16,8 @@
 #include "variant.h"
 
 #include <deque>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -42,12 +44,20 @@ public:
     // JavaScript code" when the browser reports a failure (some browsers never do).
     void evaluateJavaScript(const std::string& script) override;
     // Gives the page's window, document and element back to the browser while the
-    // instance still exists, then shuts down as every host does.
+    // instance still exists, then shuts down as every host does, and lets go of every
+    // stream it made (their instance is gone: the browser will not call for them).
     void shutdown() override;
     void DoDeferredRelease() const override;
     bool _scheduleAsyncCall(void (*func)(void*), void* userData) const override;
+    // Asks the browser for the URL (NPN_GetURLNotify) with the stream as notify data;
+    // null when the browser refuses or the host is shut down. A buffer size of 0 is
+    // std::invalid_argument; one beyond 2^31 - 1 is cut to that.
     BrowserStreamPtr _createStream(const std::string& url, const PluginEventSinkPtr& callback, bool cache,
                                    bool seekable, size_t internalBufferSize) const override;
+    // The stream this host made whose notify data the browser hands back; null for
+    // anything else (a stream of another instance, one already gone, a value the browser
+    // made up).
+    std::shared_ptr<NpapiStream> findStream(const void* notifyData) const;
     // Releases obj on the main thread: now when called there, otherwise at the next
     // DoDeferredRelease. Any thread.
     virtual void deferredRelease(NPObject* obj) const;
@@ -146,6 +156,10 @@ protected:
     JSObjectPtr m_htmlElement;
 
 private:
+    void forgetStream(const void* notifyData) const;
+
+    mutable std::mutex m_streamMutex;
+    mutable std::map<const void*, std::weak_ptr<NpapiStream>> m_streams;
     mutable std::mutex m_deferredMutex;
     mutable std::deque<NPObject*> m_deferredObjects;
 };

@@ -234,21 +234,19 @@ NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason) {
     });
 }
 
+// A byte count is the browser's only answer here: any positive number would tell it that
+// bytes were taken, so an instance that cannot take them refuses with -1.
 int32_t NPP_WriteReady(NPP instance, NPStream* stream) {
-    if (!instanceData(instance))
-        return NPERR_INVALID_INSTANCE_ERROR;
     return guarded("NPP_WriteReady", int32_t(-1), [&]() -> int32_t {
         std::shared_ptr<NpapiPlugin> plugin = pluginOf(instance);
-        return plugin ? plugin->WriteReady(stream) : int32_t(NPERR_GENERIC_ERROR);
+        return plugin ? plugin->WriteReady(stream) : int32_t(-1);
     });
 }
 
 int32_t NPP_Write(NPP instance, NPStream* stream, int32_t offset, int32_t len, void* buffer) {
-    if (!instanceData(instance))
-        return NPERR_INVALID_INSTANCE_ERROR;
     return guarded("NPP_Write", int32_t(-1), [&]() -> int32_t {
         std::shared_ptr<NpapiPlugin> plugin = pluginOf(instance);
-        return plugin ? plugin->Write(stream, offset, len, buffer) : int32_t(NPERR_GENERIC_ERROR);
+        return plugin ? plugin->Write(stream, offset, len, buffer) : int32_t(-1);
     });
 }
 

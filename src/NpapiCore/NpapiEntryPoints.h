@@ -3,7 +3,8 @@
 // NP_Initialize, NP_Shutdown, and on Unix NP_GetValue), and the instance entry functions
 // they place into the browser's plug-in table. Each instance entry finds the instance
 // behind the NPP's pdata (NpapiInstanceData) and forwards to its NpapiPlugin, holding the
-// plug-in for the length of the call. A null NPP or null pdata gets a clear status, and
+// plug-in for the length of the call. A null NPP or null pdata gets a clear status (-1
+// from NPP_WriteReady and NPP_Write, whose answers are byte counts), and
 // no C++ exception ever leaves an entry: one that reaches the browser's C code ends the
 // browser's process.
 //

@@ -3,6 +3,11 @@
 #include "FactoryBase.h"
 #include "NPJavascriptObject.h"
 #include "NpapiBrowserHost.h"
+#include "NpapiStream.h"
+
+#include <algorithm>
+#include <limits>
+#include <string>
 
 namespace FB { namespace Npapi {
 
@@ -56,25 +61,87 @@ NPError NpapiPlugin::SetWindow(NPWindow*) {
     return NPERR_NO_ERROR;
 }
 
-NPError NpapiPlugin::NewStream(NPMIMEType, NPStream*, NPBool, uint16_t* stype) {
-    if (stype)
+NPError NpapiPlugin::NewStream(NPMIMEType type, NPStream* stream, NPBool seekable, uint16_t* stype) {
+    if (!stream || !stype)
+        return NPERR_INVALID_PARAM;
+    NpapiStreamPtr s = m_npHost->findStream(stream->notifyData);
+    if (!s)
+        return NPERR_NO_ERROR;
+    if (s->isCompleted()) {
+        // Closed by the plug-in before the browser started it: the browser need not send
+        // what nobody reads.
+        return NPERR_GENERIC_ERROR;
+    }
+    if (s->getStreamPtr() && s->getStreamPtr() != stream)
+        return NPERR_GENERIC_ERROR;  // one request, one browser stream
+    s->setMimeType(type ? type : "");
+    s->setStreamPtr(stream);
+    s->setLength(stream->end);
+    if (stream->url)
+        s->setUrl(stream->url);
+    if (stream->headers)
+        s->setHeaders(stream->headers);
+    s->setSeekAvailable(seekable != 0);
+    if (s->isSeekRequested() && !seekable) {
+        s->signalFailedOpen();
+        s->setStreamPtr(nullptr);
+        return NPERR_STREAM_NOT_SEEKABLE;
+    }
+    if (s->isSeekRequested())
+        *stype = NP_SEEK;
+    else if (s->isCacheRequested())
+        *stype = NP_ASFILE;
+    else
         *stype = NP_NORMAL;
+    s->setStarted();
+    if (!s->isCompleted())
+        s->signalOpened();
     return NPERR_NO_ERROR;
 }
 
-NPError NpapiPlugin::DestroyStream(NPStream*, NPReason) {
+NPError NpapiPlugin::DestroyStream(NPStream* stream, NPReason reason) {
+    if (!stream)
+        return NPERR_INVALID_PARAM;
+    NpapiStreamPtr s = m_npHost->findStream(stream->notifyData);
+    if (!s)
+        return NPERR_NO_ERROR;
+    if (s->getStreamPtr() && s->getStreamPtr() != stream)
+        return NPERR_NO_ERROR;  // not the browser stream this stream is attached to
+    if (s->getStreamPtr()) {
+        s->setStreamPtr(nullptr);
+        stream->notifyData = nullptr;
+        if (!s->isCompleted())
+            s->signalCompleted(reason == NPRES_DONE);
+    }
+    s->setDestroyed();
     return NPERR_NO_ERROR;
 }
 
-int32_t NpapiPlugin::WriteReady(NPStream*) {
-    return -1;
+int32_t NpapiPlugin::WriteReady(NPStream* stream) {
+    NpapiStreamPtr s = stream ? m_npHost->findStream(stream->notifyData) : nullptr;
+    if (!s)
+        return -1;
+    return static_cast<int32_t>(
+        std::min<uint32_t>(s->getInternalBufferSize(), static_cast<uint32_t>(std::numeric_limits<int32_t>::max())));
 }
 
-int32_t NpapiPlugin::Write(NPStream*, int32_t, int32_t, void*) {
-    return -1;
+int32_t NpapiPlugin::Write(NPStream* stream, int32_t offset, int32_t len, void* buffer) {
+    NpapiStreamPtr s = stream ? m_npHost->findStream(stream->notifyData) : nullptr;
+    if (!s)
+        return -1;
+    return s->signalDataArrived(buffer, len, offset);
 }
 
-void NpapiPlugin::StreamAsFile(NPStream*, const char*) {}
+void NpapiPlugin::StreamAsFile(NPStream* stream, const char* fname) {
+    NpapiStreamPtr s = stream ? m_npHost->findStream(stream->notifyData) : nullptr;
+    if (!s || !fname)
+        return;
+    // Byte by byte: the browser's file name is not decoded.
+    std::wstring name;
+    for (const char* p = fname; *p; ++p)
+        name.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*p)));
+    s->setCacheFilename(name);
+}
 
 void NpapiPlugin::Print(NPPrint*) {}
 
@@ -82,7 +149,13 @@ int16_t NpapiPlugin::HandleEvent(void*) {
     return 0;
 }
 
-void NpapiPlugin::URLNotify(const char*, NPReason, void*) {}
+void NpapiPlugin::URLNotify(const char*, NPReason reason, void* notifyData) {
+    NpapiStreamPtr s = m_npHost->findStream(notifyData);
+    if (!s)
+        return;
+    s->signalCompleted(reason == NPRES_DONE);
+    s->setNotified();
+}
 
 NPError NpapiPlugin::GetValue(NPPVariable variable, void* value) {
     if (!value)

@@ -6,8 +6,11 @@
 // window on shutdown. The platform classes (NpapiPluginWin, NpapiPluginX11) add the
 // window and its events.
 //
-// Streams the framework did not request are answered as unknown streams: none is ever
-// requested until the browser host can make them.
+// The stream entries pass the browser's reports to the stream the host made, found by
+// the notify data the host gave with the request. A stream the framework did not request
+// (or one already gone) is answered as unknown: NewStream and DestroyStream succeed
+// without effect, WriteReady and Write refuse with -1. A null NPStream or stream type is
+// NPERR_INVALID_PARAM (-1 for the byte counts).
 
 #include "BrowserPlugin.h"
 #include "NpapiTypes.h"

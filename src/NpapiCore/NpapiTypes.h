@@ -9,6 +9,7 @@ class NpapiPluginModule;
 class NpapiBrowserHost;
 class NPObjectAPI;
 class NPJavascriptObject;
+class NpapiStream;
 
 using NpapiBrowserHostPtr = std::shared_ptr<NpapiBrowserHost>;
 using NpapiBrowserHostWeakPtr = std::weak_ptr<NpapiBrowserHost>;

@@ -1,5 +1,6 @@
 #include "BrowserHost.h"
 
+#include "BrowserStream.h"
 #include "BrowserStreamManager.h"
 #include "DOMDocument.h"
 #include "DOMElement.h"
@@ -29,7 +30,8 @@ BrowserHost::~BrowserHost() = default;
 BrowserStreamPtr BrowserHost::createStream(const std::string& url, const PluginEventSinkPtr& callback, bool cache,
                                            bool seekable, size_t internalBufferSize) const {
     BrowserStreamPtr stream = _createStream(url, callback, cache, seekable, internalBufferSize);
-    if (stream && m_streamManager)
+    // A stream that already ended while it was requested has nothing left to keep.
+    if (stream && m_streamManager && !stream->isCompleted())
         m_streamManager->retainStream(stream);
     return stream;
 }

@@ -4,21 +4,60 @@ display the caller provides (xvfb-run). A temporary plug-in folder holds the mod
 olpkcs11xsg stand-in, which forwards to a fresh SoftHSM token; the PIN comes from the
 olvgui companion double. The page's own script drives the plug-in (page.html); this
 harness checks what the page saw, verifies the signatures with Botan (gost_verify), then
-reloads the page and navigates away.
+reloads the page. In the same browser run a third page (probe.html) drives the test-only
+probe module (npprobe.so, its own MIME type) through the framework's remaining paths:
+values and page functions across the bridge, an "on..." param, main-thread calls from a
+worker thread, and downloads from a loopback HTTP server this harness runs and from file:
+URLs. Then the browser navigates away.
 
-  qtwebkit_test.py --plugin SO --standin SO --companion-dir DIR --softhsm PREFIX --verifier EXE
+  qtwebkit_test.py --plugin SO --probe SO --standin SO --companion-dir DIR --softhsm PREFIX
+                   --verifier EXE
 """
 import argparse
+import http.server
 import json
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 USER_PIN = "123456"
 SO_PIN = "87654321"
+DATA = bytes((i * 7) & 0xFF for i in range(100000))
+BIG = bytes(i & 0xFF for i in range(2 * 1024 * 1024))
+FILE_TEXT = "".join(f"line {i:04d} of the file download\n" for i in range(80))
+
+
+class Server(http.server.ThreadingHTTPServer):
+    """127.0.0.1 on a free port: /data.bin, /big.bin, everything else 404."""
+    daemon_threads = True
+
+    def __init__(self):
+        self.paths = []
+        super().__init__(("127.0.0.1", 0), Handler)
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        self.server.paths.append(self.path)
+        body = {"/data.bin": DATA, "/big.bin": BIG}.get(self.path)
+        if body is None:
+            self.send_error(404, "Not Found")
+            return
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        try:
+            self.wfile.write(body)
+        except (BrokenPipeError, ConnectionResetError):
+            pass  # the plug-in closed its stream early
+
+    def log_message(self, *args):
+        pass
 
 
 def prepare(args, tmp):
@@ -27,6 +66,7 @@ def prepare(args, tmp):
     os.makedirs(plugins)
     os.makedirs(tokens)
     shutil.copy(args.plugin, os.path.join(plugins, "nporvanta.so"))
+    shutil.copy(args.probe, os.path.join(plugins, "npprobe.so"))
     shutil.copy(args.standin, os.path.join(plugins, "olpkcs11xsg.so"))
     conf = os.path.join(tmp, "softhsm2.conf")
     with open(conf, "w") as f:
@@ -51,9 +91,9 @@ def prepare(args, tmp):
     return env
 
 
-def browse(page):
-    """The child: loads the page, waits for its results, reloads, navigates away. Prints one
-    JSON line per page visit."""
+def browse(page, probe):
+    """The child: loads the page, waits for its results, reloads, opens the probe page,
+    navigates away. Prints one JSON line per page visit."""
     from PyQt5.QtCore import QTimer, QUrl
     from PyQt5.QtWebKit import QWebSettings
     from PyQt5.QtWebKitWidgets import QWebPage, QWebView
@@ -91,8 +131,12 @@ def browse(page):
         visits.append(text)
         print("RESULT " + text, flush=True)
         state["ticks"] = 0
+        # The old page answers until the next one replaces it.
+        frame().evaluateJavaScript("results = null")
         if len(visits) == 1:
             view.reload()
+        elif len(visits) == 2:
+            view.setUrl(QUrl(probe))
         else:
             timer.stop()
             view.setUrl(QUrl("about:blank"))
@@ -112,12 +156,78 @@ def verify(verifier, *args):
     return subprocess.run([verifier, *args], stdout=subprocess.PIPE, stderr=subprocess.STDOUT).returncode == 0
 
 
+def check_probe(check, r, paths):
+    print("probe: " + json.dumps(r, sort_keys=True))
+    if r.get("timeout"):
+        check(False, "the probe page finished")
+        return
+    check(r["rootIsElement"] is True, "\"onload\" gave the probe's root object")
+    e = r["echo"]
+    check(e == {"number": 1.5, "text": "x\u00e9\u4e2d", "yes": True, "nothing": None, "none": True,
+                "big": 2147483648, "negative": -7}, f"values come back as they went ({e})")
+    # Every number from script arrives as a double; functions and arrays are objects.
+    t = r["types"]
+    check(t == {"number": "double", "text": "string", "yes": "bool", "nothing": "null", "none": "undefined",
+                "array": "object", "object": "object", "func": "object"}, f"the C++ types of script values ({t})")
+    check(r["objectBack"] is True, "a page object given back is the same object")
+    check(r["sum"] == 6.5 and r["sumEmpty"] == 0, f"arrays read as VariantList ({r['sum']}, {r['sumEmpty']})")
+    # The framework converts no text to a number: the page hears of it.
+    check(r["sumNested"].get("threw") is True, f"a string in a number array is refused ({r['sumNested']})")
+    check(r["sumNotArray"].get("threw") is True, f"a number is no array ({r['sumNotArray']})")
+    check(r["keys"] == ["alpha", "mid", "zeta"], f"objects read as VariantMap, keys in order ({r['keys']})")
+    check(r["keysArray"] == ["0", "1"], f"an array read as a map has its indices ({r['keysArray']})")
+    check(r["map"] == {"a": 1, "b": "two", "c0": 3, "c1": 4, "type": "object"},
+          f"a VariantMap comes back as a script object ({r['map']})")
+    check(r["callBack"] == 42, f"a page function called from C++ ({r['callBack']})")
+    # QtWebKit's NPN_InvokeDefault answers true with void when the page function throws
+    # (as its NPN_Evaluate does): the call gives undefined and the page's error is lost.
+    check(r["callBackThrows"] == {"value": None}, f"a throwing page function gives undefined ({r['callBackThrows']})")
+    check(r["callBackNotAFunction"].get("threw") is True, f"a number is no function ({r['callBackNotAFunction']})")
+    check(r["callMethod"] == 42, f"a page object's method called from C++ ({r['callMethod']})")
+    check(r["param"] == "handled ping" and r["paramCalls"] == ["ping"],
+          f"the \"onprobe\" param is the page function it names ({r['param']}, {r['paramCalls']})")
+    check(r["paramMissing"] == "text:noSuchPageFunction", f"an \"on\" param naming nothing ({r['paramMissing']})")
+    check(r["paramPlain"] == "text:plain", f"another param stays text ({r['paramPlain']})")
+    check(r["callLaterStarted"] is True and r.get("callLater") == [["sync", True, True], ["async", "from page", True]],
+          f"a worker thread's calls run on the main thread, blocking then queued ({r.get('callLater')})")
+
+    http = r["http"]
+    check(r["httpStarted"] is True and http["success"] is True and http["bytes"] == len(DATA)
+          and http["length"] == len(DATA), f"HTTP download through NPN_GetURLNotify ({http})")
+    check(http["head"] == DATA[:64].hex(), "... its first bytes")
+    check(http["order"] == "codC" and http["largestChunk"] <= 4096 and http["chunks"] >= len(DATA) // 4096,
+          f"... opened, data in chunks of at most the buffer, completed ({http['order']}, {http['chunks']})")
+    check(http["progressRises"] is True and 0 < http["firstProgress"] < 100 and http["lastProgress"] == 100,
+          f"... progress rises to 100 ({http['firstProgress']} .. {http['lastProgress']})")
+    check("200" in http["status"], f"... the response's status line ({http['status']!r})")
+    f = r["file"]
+    check(r["fileStarted"] is True and f["success"] is True and f["bytes"] == len(FILE_TEXT)
+          and f["head"] == FILE_TEXT[:64].encode().hex() and f["largestChunk"] <= 1000 and f["lastProgress"] == 100,
+          f"file: download ({f})")
+    nf = r["notFound"]
+    check(r["notFoundStarted"] is True and nf["success"] is False and nf["bytes"] == 0 and "404" in nf["status"],
+          f"HTTP 404: opened with the error's headers, then completed without success ({nf})")
+    mf = r["missingFile"]
+    check(mf["success"] is False and mf["opened"] is False and mf["order"] == "cC",
+          f"a missing file completes without success and never opens ({mf})")
+    c = r["closed"]
+    check(c["closedEarly"] is True and c["closeAnswer"] is True and c["success"] is False
+          and 10000 <= c["bytes"] < len(BIG) and c["order"] == "codC",
+          f"a stream closed early from its data event ({c})")
+    af = r["asFile"]
+    check(r["asFileStarted"] is True and af["success"] is True and af["bytes"] == len(DATA)
+          and af["cacheFile"] != "", f"a download kept in a file names the file (NPP_StreamAsFile) ({af})")
+    check(r["badBuffer"].get("threw") is True and "at least one byte" in r["badBuffer"].get("message", ""),
+          f"a buffer size of 0 is refused with the host's message ({r['badBuffer']})")
+    check(sorted(set(paths)) == ["/big.bin", "/data.bin", "/missing"], f"the server's requests ({paths})")
+
+
 def main():
-    if len(sys.argv) == 3 and sys.argv[1] == "--child":
-        browse(sys.argv[2])
+    if len(sys.argv) == 4 and sys.argv[1] == "--child":
+        browse(sys.argv[2], sys.argv[3])
         return 0
     parser = argparse.ArgumentParser()
-    for name in ("--plugin", "--standin", "--companion-dir", "--softhsm", "--verifier"):
+    for name in ("--plugin", "--probe", "--standin", "--companion-dir", "--softhsm", "--verifier"):
         parser.add_argument(name, required=True)
     args = parser.parse_args()
     try:
@@ -140,8 +250,17 @@ def main():
         env = prepare(args, tmp)
         page = os.path.join(tmp, "page.html")
         shutil.copy(os.path.join(HERE, "page.html"), page)
-        child = subprocess.run([sys.executable, os.path.abspath(__file__), "--child", page], env=env,
-                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=240)
+        shutil.copy(os.path.join(HERE, "probe.html"), os.path.join(tmp, "probe.html"))
+        with open(os.path.join(tmp, "probe-data.txt"), "w") as f:
+            f.write(FILE_TEXT)
+        server = Server()
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        probe = "file://" + os.path.join(tmp, "probe.html") + f"?port={server.server_address[1]}"
+        try:
+            child = subprocess.run([sys.executable, os.path.abspath(__file__), "--child", page, probe], env=env,
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=240)
+        finally:
+            server.shutdown()
         visits = []
         for line in child.stdout.splitlines():
             if line.startswith("RESULT "):
@@ -149,7 +268,9 @@ def main():
             else:
                 print("browser: " + line)
         check(child.returncode == 0, f"browser ended cleanly (status {child.returncode})")
-        check(len(visits) == 2, f"the page ran twice: load and reload ({len(visits)})")
+        check(len(visits) == 3, f"the page ran twice (load and reload), then the probe page ({len(visits)})")
+        if len(visits) == 3:
+            check_probe(check, visits.pop(), server.paths)
         for number, r in enumerate(visits):
             print(f"visit {number + 1}: " + json.dumps(r, sort_keys=True))
             if r.get("timeout"):

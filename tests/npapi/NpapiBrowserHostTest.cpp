@@ -6,8 +6,10 @@
 #include "DOMWindow.h"
 #include "NpapiFixture.h"
 #include "NpapiHostFactory.h"
+#include "NpapiStream.h"
 
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -124,8 +126,8 @@ TEST_F(BrowserHost, WrappersPassTheInstanceToTheBrowser) {
         {"posturlnotify:u", [&] { EXPECT_EQ(host->PostURLNotify("u", nullptr, 0, "", false, nullptr), NPERR_NO_ERROR); }},
         {"requestread", [&] { EXPECT_EQ(host->RequestRead(nullptr, nullptr), NPERR_NO_ERROR); }},
         {"newstream", [&] { EXPECT_EQ(host->NewStream(nullptr, nullptr, nullptr), NPERR_NO_ERROR); }},
-        {"write", [&] { EXPECT_EQ(host->Write(nullptr, 12, nullptr), 12); }},
-        {"destroystream", [&] { EXPECT_EQ(host->DestroyStream(nullptr, NPRES_DONE), NPERR_NO_ERROR); }},
+        {"write:12", [&] { EXPECT_EQ(host->Write(nullptr, 12, nullptr), 12); }},
+        {"destroystream:0", [&] { EXPECT_EQ(host->DestroyStream(nullptr, NPRES_DONE), NPERR_NO_ERROR); }},
         {"status:s", [&] { host->Status("s"); }},
         {"uagent", [&] { EXPECT_STREQ(host->UserAgent(), "FakeNpapiBrowser/26"); }},
         {"setvalue:3", [&] { EXPECT_EQ(host->SetValue(NPPVpluginWindowBool, nullptr), NPERR_NO_ERROR); }},
@@ -334,9 +336,33 @@ TEST_F(BrowserHost, HostWithoutAnInstanceNeverNamesOne) {
     orphan->shutdown();
 }
 
-TEST_F(BrowserHost, StreamsAreNotYetAvailable) {
-    EXPECT_NE(runtimeErrorOf([&] { host->createStream("http://127.0.0.1/", nullptr); }).find("Streams"),
-              std::string::npos);
+TEST_F(BrowserHost, StreamsAreAskedForWithThemselvesAsNotifyData) {
+    FB::BrowserStreamPtr stream = host->createStream("http://127.0.0.1/", nullptr, false, false, 16);
+    ASSERT_TRUE(stream);
+    ASSERT_EQ(browser.urlRequests().size(), 1u);
+    EXPECT_EQ(browser.urlRequests()[0].npp, browser.instance());
+    EXPECT_EQ(browser.urlRequests()[0].url, "http://127.0.0.1/");
+    EXPECT_EQ(browser.urlRequests()[0].notifyData, stream.get());
+    EXPECT_EQ(host->findStream(stream.get()), stream);
+    int other = 0;
+    EXPECT_EQ(host->findStream(&other), nullptr);
+    EXPECT_EQ(host->findStream(nullptr), nullptr);
+
+    // The buffer size is what NPP_WriteReady will answer: a byte count above 0.
+    EXPECT_THROW(host->createStream("http://127.0.0.1/", nullptr, false, false, 0), std::invalid_argument);
+    FB::BrowserStreamPtr huge = host->createStream("http://127.0.0.1/", nullptr, false, false,
+                                                    std::numeric_limits<uint32_t>::max());
+    ASSERT_TRUE(huge);
+    EXPECT_EQ(huge->getInternalBufferSize(), 0x7FFFFFFFu);
+    EXPECT_EQ(browser.urlRequests().size(), 2u);
+
+    std::weak_ptr<FB::BrowserStream> weak = stream;
+    stream.reset();
+    EXPECT_FALSE(weak.expired()) << "kept while the browser may call for it";
+    host->shutdown();
+    EXPECT_TRUE(weak.expired()) << "a host that shuts down keeps no stream";
+    EXPECT_EQ(host->createStream("http://127.0.0.1/", nullptr), nullptr);
+    EXPECT_EQ(browser.urlRequests().size(), 2u);
 }
 
 TEST_F(BrowserHost, FactoryGivesTheHostForTheBrowser) {

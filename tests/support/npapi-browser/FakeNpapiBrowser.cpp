@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -107,20 +108,31 @@ struct FakeNpapiBrowserCalls {
         b().record(std::string("posturl:") + url);
         return NPERR_NO_ERROR;
     }
-    static NPError requestRead(NPStream*, NPByteRange*) {
+    static NPError requestRead(NPStream*, NPByteRange* ranges) {
         b().record("requestread");
-        return NPERR_NO_ERROR;
+        std::string text;
+        for (NPByteRange* range = ranges; range; range = range->next)
+            text += (text.empty() ? "" : ",") + std::to_string(range->offset) + "+" + std::to_string(range->length);
+        {
+            std::lock_guard<std::recursive_mutex> lock(b().m_mutex);
+            b().m_readRequests.push_back(text);
+        }
+        return b().m_failing.count("requestread") ? NPERR_GENERIC_ERROR : NPERR_NO_ERROR;
     }
     static NPError newStream(NPP, NPMIMEType, const char*, NPStream**) {
         b().record("newstream");
         return NPERR_NO_ERROR;
     }
     static int32_t write(NPP, NPStream*, int32_t len, void*) {
-        b().record("write");
-        return len;
+        b().record("write:" + std::to_string(len));
+        return b().writeAnswer < 0 ? len : b().writeAnswer;
     }
-    static NPError destroyStream(NPP, NPStream*, NPReason) {
-        b().record("destroystream");
+    static NPError destroyStream(NPP, NPStream* stream, NPReason reason) {
+        b().record("destroystream:" + std::to_string(reason));
+        if (b().m_failing.count("destroystream"))
+            return NPERR_GENERIC_ERROR;
+        if (b().onDestroyStream)
+            b().onDestroyStream(stream, reason);
         return NPERR_NO_ERROR;
     }
     static void status(NPP, const char* message) { b().record(std::string("status:") + message); }
@@ -132,8 +144,17 @@ struct FakeNpapiBrowserCalls {
     static void memFree(void* ptr) { b().free(ptr); }
     static uint32_t memFlush(uint32_t) { return 0; }
     static void reloadPlugins(NPBool) { b().record("reloadplugins"); }
-    static NPError getURLNotify(NPP, const char* url, const char*, void*) {
+    static NPError getURLNotify(NPP npp, const char* url, const char*, void* notifyData) {
         b().record(std::string("geturlnotify:") + url);
+        if (b().m_failing.count("geturlnotify"))
+            return NPERR_GENERIC_ERROR;
+        const FakeNpapiBrowser::UrlRequest request{npp, url, notifyData};
+        {
+            std::lock_guard<std::recursive_mutex> lock(b().m_mutex);
+            b().m_urlRequests.push_back(request);
+        }
+        if (b().onGetURLNotify)
+            b().onGetURLNotify(request);
         return NPERR_NO_ERROR;
     }
     static NPError postURLNotify(NPP, const char* url, const char*, uint32_t, const char*, NPBool, void*) {
@@ -680,6 +701,63 @@ void FakeNpapiBrowser::releaseValue(NPVariant& value) {
 
 BrowserValue::~BrowserValue() {
     FakeNpapiBrowser::current().releaseValue(value);
+}
+
+}} // namespace orv::test
+
+namespace orv { namespace test {
+
+std::vector<FakeNpapiBrowser::UrlRequest> FakeNpapiBrowser::urlRequests() const {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_urlRequests;
+}
+
+std::vector<std::string> FakeNpapiBrowser::readRequests() const {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_readRequests;
+}
+
+BrowserStreamFeed::BrowserStreamFeed(const NPPluginFuncs& funcs, NPP npp, const std::string& url, void* notifyData,
+                                     uint32_t end, const char* headers)
+    : m_funcs(funcs), m_npp(npp), m_url(url), m_notifyData(notifyData) {
+    std::memset(&stream, 0, sizeof(stream));
+    stream.url = m_url.c_str();
+    stream.end = end;
+    stream.notifyData = notifyData;
+    stream.headers = headers;
+}
+
+NPError BrowserStreamFeed::start(const char* mimeType, bool seekable) {
+    type = NP_NORMAL;
+    return m_funcs.newstream(m_npp, const_cast<char*>(mimeType), &stream, seekable, &type);
+}
+
+int32_t BrowserStreamFeed::deliver(const std::string& data, int32_t offset, int maxRounds) {
+    int32_t taken = 0;
+    std::string rest = data;
+    for (int round = 0; round < maxRounds && !rest.empty(); ++round) {
+        const int32_t ready = m_funcs.writeready(m_npp, &stream);
+        if (ready < 0)
+            return ready;
+        const int32_t offered = std::min<int32_t>(ready, static_cast<int32_t>(rest.size()));
+        if (offered == 0)
+            continue;
+        writeSizes.push_back(offered);
+        const int32_t wrote = m_funcs.write(m_npp, &stream, offset + taken, offered, &rest[0]);
+        if (wrote < 0)
+            return wrote;
+        taken += wrote;
+        rest.erase(0, static_cast<size_t>(wrote));
+    }
+    return taken;
+}
+
+NPError BrowserStreamFeed::destroy(NPReason reason) {
+    return m_funcs.destroystream(m_npp, &stream, reason);
+}
+
+void BrowserStreamFeed::notify(NPReason reason) {
+    m_funcs.urlnotify(m_npp, m_url.c_str(), reason, m_notifyData);
 }
 
 }} // namespace orv::test

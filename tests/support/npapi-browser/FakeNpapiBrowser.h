@@ -75,12 +75,29 @@ public:
     std::function<bool(const std::string& script, NPVariant* result)> evaluate;
 
     // NPN functions made to fail: "createobject" (null), "memalloc" (null),
-    // "pluginthreadasynccall" (the call is dropped), "getvalue".
+    // "pluginthreadasynccall" (the call is dropped), "getvalue", "geturlnotify",
+    // "destroystream", "requestread" (each NPERR_GENERIC_ERROR).
     void failing(const std::string& function, bool fail = true);
 
     // Told (on the calling thread, outside the browser's lock) after a call was queued with
     // NPN_PluginThreadAsyncCall: a host with a message loop wakes its main thread there.
     std::function<void()> asyncCallQueued;
+
+    // The URLs asked for with NPN_GetURLNotify, in order.
+    struct UrlRequest {
+        NPP npp;
+        std::string url;
+        void* notifyData;
+    };
+    std::vector<UrlRequest> urlRequests() const;
+    // Runs inside NPN_GetURLNotify and NPN_DestroyStream (before they answer), as a browser
+    // that reports at once calls the plug-in back from inside them.
+    std::function<void(const UrlRequest&)> onGetURLNotify;
+    std::function<void(NPStream*, NPReason)> onDestroyStream;
+    // The ranges of each NPN_RequestRead, as "offset+length" joined by ",".
+    std::vector<std::string> readRequests() const;
+    // What NPN_Write answers (-1: every byte).
+    int32_t writeAnswer = -1;
 
     // Calls queued with NPN_PluginThreadAsyncCall, run here on the calling thread.
     size_t runPendingCalls();
@@ -160,6 +177,36 @@ private:
     std::vector<std::string> m_calls;
     std::vector<Exception> m_exceptions;
     std::vector<std::pair<void (*)(void*), void*>> m_pending;
+    std::vector<UrlRequest> m_urlRequests;
+    std::vector<std::string> m_readRequests;
+};
+
+// One URL's transfer as a browser delivers it to a plug-in's table: the NPStream it owns
+// and the order of the stream entries.
+class BrowserStreamFeed {
+public:
+    // notifyData: what the plug-in gave with its request; end: the total length (0 unknown).
+    BrowserStreamFeed(const NPPluginFuncs& funcs, NPP npp, const std::string& url, void* notifyData,
+                      uint32_t end = 0, const char* headers = nullptr);
+
+    // NPP_NewStream; the stream type the plug-in chose lands in type.
+    NPError start(const char* mimeType = "text/plain", bool seekable = false);
+    // data at offset as a browser offers it: NPP_WriteReady, then NPP_Write with at most
+    // that much, again for the rest, until all is taken. The number of bytes taken, or the
+    // first negative answer. maxRounds guards against a plug-in that takes nothing.
+    int32_t deliver(const std::string& data, int32_t offset, int maxRounds = 1000);
+    NPError destroy(NPReason reason);
+    void notify(NPReason reason);
+
+    NPStream stream;
+    uint16_t type = NP_NORMAL;
+    std::vector<int32_t> writeSizes;  // the length offered in each NPP_Write
+
+private:
+    const NPPluginFuncs& m_funcs;
+    NPP m_npp;
+    std::string m_url;
+    void* m_notifyData;
 };
 
 // An NPVariant the test owns, released through the browser when it goes.
