@@ -15,6 +15,41 @@ const wchar_t kBrowserClass[] = L"OrvantaTestBrowser";
 const wchar_t kPluginClass[] = L"OrvantaTestPluginWindow";
 
 std::map<std::pair<HWND, UINT>, int> g_classProcMessages;
+std::vector<std::string> g_messageBoxes;
+
+std::string windowText(HWND window) {
+    char text[1024] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+BOOL CALLBACK collectStatic(HWND child, LPARAM out) {
+    char cls[32] = {};
+    GetClassNameA(child, cls, sizeof cls);
+    if (lstrcmpiA(cls, "Static") == 0) {
+        const std::string text = windowText(child);
+        if (!text.empty())
+            *reinterpret_cast<std::string*>(out) += text;
+    }
+    return TRUE;
+}
+
+// Notes each dialog of the message-box class as it activates and closes it at once.
+LRESULT CALLBACK dialogWatch(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE) {
+        HWND box = reinterpret_cast<HWND>(wParam);
+        char cls[16] = {};
+        GetClassNameA(box, cls, sizeof cls);
+        if (std::strcmp(cls, "#32770") == 0) {
+            std::string text;
+            EnumChildWindows(box, collectStatic, reinterpret_cast<LPARAM>(&text));
+            g_messageBoxes.push_back(windowText(box) + ": " + text);
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
 
 LRESULT CALLBACK countingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     ++g_classProcMessages[{window, message}];
@@ -67,6 +102,7 @@ NpapiWinHost::NpapiWinHost(const std::wstring& modulePath, FakeNpapiBrowser& bro
     m_funcs.version = 27;
 
     registerClasses();
+    m_boxHook = SetWindowsHookExW(WH_CBT, dialogWatch, nullptr, GetCurrentThreadId());
     m_browserWindow = CreateWindowExW(0, kBrowserClass, L"orvanta test browser", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
                                       0, 0, 640, 480, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!m_browserWindow) {
@@ -123,6 +159,12 @@ NpapiWinHost::~NpapiWinHost() {
     if (m_browserWindow)
         DestroyWindow(m_browserWindow);
     pumpOnce();
+    if (m_boxHook)
+        UnhookWindowsHookEx(m_boxHook);
+}
+
+std::vector<std::string> NpapiWinHost::messageBoxes() {
+    return g_messageBoxes;
 }
 
 NPError NpapiWinHost::newInstance(NPP npp, const EmbedAttributes& attributes, const char* mimeType) {

@@ -63,6 +63,11 @@ public:
     // Runs what is waiting now, without waiting for more.
     void pumpOnce();
 
+    // Message boxes the plug-in showed on this thread since the host began, as
+    // "caption: text"; each is answered at once with its default button, as a user would
+    // (a modal box left open would stop the test).
+    static std::vector<std::string> messageBoxes();
+
 private:
     static LRESULT CALLBACK browserProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -74,6 +79,7 @@ private:
     NP_ShutdownFunc m_shutdown = nullptr;
     HWND m_browserWindow = nullptr;
     std::vector<HWND> m_pluginWindows;
+    HHOOK m_boxHook = nullptr;
 };
 
 }} // namespace orv::test
