@@ -117,6 +117,16 @@ std::string pagePublicKey(const std::string& name) {
     return hex(page.data(), page.size());
 }
 
+// What a browser hands a windowed instance: its child window, 300 x 100.
+NPWindow windowedIn(HWND child) {
+    NPWindow window{};
+    window.window = child;
+    window.width = 300;
+    window.height = 100;
+    window.type = NPWindowTypeWindow;
+    return window;
+}
+
 class NpModuleWin : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { CompanionDouble::install(CompanionKind::Configurable).answer("123456"); }
@@ -231,11 +241,7 @@ TEST_F(NpModuleWin, EveryScriptMethodReachesTheToken) {
 
     HWND child = host->makePluginWindow();
     ASSERT_NE(child, nullptr);
-    NPWindow window{};
-    window.window = child;
-    window.width = 300;
-    window.height = 100;
-    window.type = NPWindowTypeWindow;
+    NPWindow window = windowedIn(child);
     ASSERT_EQ(host->plugin().setwindow(npp, &window), NPERR_NO_ERROR);
     ASSERT_NE(GetModuleHandleW(kVendor.c_str()), nullptr);
     EXPECT_EQ(vendorCalls("Initialize"), 1);
@@ -330,8 +336,7 @@ TEST_F(NpModuleWin, WrongCallsBecomePageExceptions) {
     NPObject* root = scriptable(npp);
     ASSERT_NE(root, nullptr);
     // With the token loaded, so that the methods get as far as reading their arguments.
-    NPWindow window{};
-    window.window = host->makePluginWindow();
+    NPWindow window = windowedIn(host->makePluginWindow());
     ASSERT_EQ(host->plugin().setwindow(npp, &window), NPERR_NO_ERROR);
     // A page asks for the token first; that also finds its slot.
     ASSERT_TRUE(call(root, "olvIsTokenPresentAndOK").isTrue());
@@ -381,11 +386,7 @@ TEST_F(NpModuleWin, WindowMessagesReachThePluginWindow) {
     HWND second = host->makePluginWindow();
     ASSERT_TRUE(first && second);
     const LONG_PTR classProc = reinterpret_cast<LONG_PTR>(NpapiWinHost::pluginWindowClassProc());
-    NPWindow window{};
-    window.window = first;
-    window.width = 300;
-    window.height = 100;
-    window.type = NPWindowTypeWindow;
+    NPWindow window = windowedIn(first);
     ASSERT_EQ(host->plugin().setwindow(npp, &window), NPERR_NO_ERROR);
     EXPECT_NE(GetWindowLongPtrW(first, GWLP_WNDPROC), classProc);
     EXPECT_EQ(browser->callCount("getvalue:" + std::to_string(NPNVnetscapeWindow)), 1);
@@ -473,10 +474,7 @@ TEST_F(NpModuleWin, OnloadArrivesThroughEachHandOver) {
                   NPERR_NO_ERROR);
         EXPECT_TRUE(ranOn.empty());  // later, never inside NPP_New
         HWND child = host->makePluginWindow();
-        NPWindow window{};
-        window.window = child;
-        window.width = 300;
-        window.height = 100;
+        NPWindow window = windowedIn(child);
         ASSERT_EQ(host->plugin().setwindow(npp, &window), NPERR_NO_ERROR);
         ASSERT_TRUE(host->pumpUntil([&] { return !ranOn.empty(); })) << "onload never ran";
         host->pumpUntil([] { return false; }, std::chrono::milliseconds(100));
@@ -504,8 +502,7 @@ TEST_F(NpModuleWin, RootObjectOutlivingItsInstance) {
     NPP npp = browser->instance(0);
     ASSERT_EQ(host->newInstance(npp, EmbedAttributes({}, {})), NPERR_NO_ERROR);
     HWND child = host->makePluginWindow();
-    NPWindow window{};
-    window.window = child;
+    NPWindow window = windowedIn(child);
     ASSERT_EQ(host->plugin().setwindow(npp, &window), NPERR_NO_ERROR);
     NPObject* root = scriptable(npp);
     ASSERT_NE(root, nullptr);
