@@ -7,6 +7,7 @@
 #include "ErrorBox.h"
 #include "PinTestSupport.h"
 #include "PlatformUi.h"
+#include "Posix/Pinentry.h"
 #include "pin/OriginPrompt.h"
 #include "pin/PinEntry.h"
 #include "token/Pkcs11Session.h"
@@ -15,6 +16,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -389,6 +391,47 @@ TEST_F(PinentryTty, ErrorBoxWaitsForTheUser) {
     platformMessageBox("some pkcs11 error 0x000000A4", "C_Login");
     reading.join();
     EXPECT_TRUE(sawPrompt_) << screen_;
+}
+
+// The same conversation over a stream that already holds everything the peer will say, so
+// the awkward answers a program could give need no program: lines too long for the
+// protocol, a last line without its newline, an end before the answer.
+TEST(PinentryStream, PeerOutputEndsInAPinOrAFailure) {
+    const std::string greeting = "OK Pleased to meet you\n";
+    const std::string settings = "OK\nOK\nOK\nOK\n";  // title, prompt, OK and cancel texts
+    struct Case {
+        const char* what;
+        std::string said;
+        int result;
+        std::string pin;
+    } cases[] = {
+        {"plain", greeting + settings + "D 1234\nOK\n", 1, "1234"},
+        {"status, comment and inquiry lines between", greeting + settings +
+             "S PROGRESS\n# note\nINQUIRE QUALITY\nD 12\nD %2534\nOK\n", 1, "12%34"},
+        {"last OK without newline", greeting + settings + "D 99\nOK", 0, ""},
+        {"escape cut short at the end", greeting + settings + "D 5%4\nOK\n", 1, "5%4"},
+        {"no greeting", "", 0, ""},
+        {"greeting is not OK", "ERR 1 no\n" + settings + "D 1\nOK\n", 0, ""},
+        {"ends before the PIN", greeting + settings, 0, ""},
+        {"line longer than the protocol allows", greeting + settings + "D " + std::string(1500, '7') + "\nOK\n", 0, ""},
+        {"stream of bytes without newline", greeting + settings + std::string(5000, 'D'), 0, ""},
+        {"cancel", greeting + settings + "ERR 83886179 Operation cancelled\n", 0, ""},
+    };
+    for (const Case& c : cases) {
+        int pair[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+        ASSERT_EQ(write(pair[1], c.said.data(), c.said.size()), static_cast<ssize_t>(c.said.size()));
+        shutdown(pair[1], SHUT_WR);
+        PinentryConversation pinentry;
+        const PinEntryHandler previous =
+            setPinEntryHandler([&] { return pinentry.attach(pair[0]) && askPinOver(pinentry); });
+        const Entered entered = ask();
+        setPinEntryHandler(previous);
+        close(pair[1]);
+        EXPECT_EQ(entered.result, c.result) << c.what;
+        EXPECT_EQ(entered.pin, c.pin) << c.what;
+        EXPECT_TRUE(pinBufferWiped()) << c.what;
+    }
 }
 
 } // namespace

@@ -6,8 +6,10 @@ namespace orv {
 
 bool showBuiltInPinEntry() {
     PinentryConversation pinentry;
-    if (!pinentry.start())
-        return false;
+    return pinentry.start() && askPinOver(pinentry);
+}
+
+bool askPinOver(PinentryConversation& pinentry) {
     // The same texts as the Windows dialog: caption, label and the two buttons.
     pinentry.command("SETTITLE", kPinCaption);
     pinentry.command("SETPROMPT", kPinLabel);

@@ -97,21 +97,26 @@ bool PinentryConversation::start() {
         close(pair[0]);
         return false;
     }
-    socket_ = pair[0];
     child_ = child;
-
-    std::size_t length = 0;
-    if (!readLine(length) || length < 2 || std::strncmp(line_, "OK", 2) != 0) {
-        FBLOG_WARN("Pinentry", name << " did not greet");
-        finish();
+    if (!attach(pair[0]))
         return false;
-    }
     // A terminal pinentry needs to know where to ask; a graphical one finds DISPLAY itself.
     if (isatty(STDIN_FILENO)) {
         if (const char* tty = ttyname(STDIN_FILENO))
             command("OPTION", std::string("ttyname=") + tty);
         if (const char* term = std::getenv("TERM"))
             command("OPTION", std::string("ttytype=") + term);
+    }
+    return true;
+}
+
+bool PinentryConversation::attach(int socket) {
+    socket_ = socket;
+    std::size_t length = 0;
+    if (!readLine(length) || length < 2 || std::strncmp(line_, "OK", 2) != 0) {
+        FBLOG_WARN("Pinentry", program() << " did not greet");
+        finish();
+        return false;
     }
     return true;
 }

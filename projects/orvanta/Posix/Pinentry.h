@@ -21,6 +21,10 @@ public:
     // Starts the program and reads its greeting; tells it the terminal when there is one.
     bool start();
 
+    // Talks over a stream that is already connected to a pinentry instead of starting one:
+    // takes the descriptor (closed when done) and reads the greeting.
+    bool attach(int socket);
+
     // Sends "<verb> <argument>" with the argument escaped (and cut so the line stays within
     // the protocol's 1000 bytes) and reads up to the closing OK or ERR. The bytes of "D"
     // lines are decoded into `data` (at most `room` bytes; the rest is dropped) and their
@@ -49,5 +53,9 @@ private:
     std::size_t have_ = 0;
     char line_[1024] = {};
 };
+
+// The built-in PIN entry's questions over a started conversation: fills pinText and pinLength
+// and returns true when the person confirmed.
+bool askPinOver(PinentryConversation& pinentry);
 
 } // namespace orv
