@@ -43,6 +43,8 @@ public:
         // Calls the page function it is given with the rest of the arguments.
         registerMethod("callBack", [](const FB::VariantList& args) {
             auto function = args.at(0).convert_cast<FB::JSObjectPtr>();
+            if (!function)
+                throw FB::invalid_arguments("callBack needs a function");  // null and void give none
             return function->Invoke("", FB::VariantList(args.begin() + 1, args.end()));
         });
         registerProperty("prop", FB::PropertyFunctors([this] { return prop; }, [this](const FB::variant& v) { prop = v; }));
