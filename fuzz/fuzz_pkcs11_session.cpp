@@ -5,7 +5,8 @@
 // picks the session layer's operations (load, slots, session, login, find, list, read the
 // public key, sign, generate, destroy, names, unload) and their arguments. Whatever the module
 // says: no byte is read or written outside a buffer, every length handed back on success fits
-// the caller's room, the PIN dialog depth returns to zero and the load count stays balanced.
+// the caller's room, the layer names only objects the module handed out, the PIN dialog
+// depth returns to zero and the load count stays balanced.
 
 #include "FuzzInput.h"
 #include "PlatformUi.h"
@@ -18,9 +19,11 @@
 #include <algorithm>
 #include <string>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <vector>
 
 namespace {
@@ -28,6 +31,22 @@ namespace {
 using orv::fuzz::FuzzInput;
 
 FuzzInput* script = nullptr;  // the running input; the module draws its answers from it
+// Every object handle the module handed out in this input: the layer may name no other.
+std::set<CK_OBJECT_HANDLE> handedOut;
+
+void mustBeHandedOut(CK_OBJECT_HANDLE object) {
+    if (object != 0 && handedOut.count(object) == 0) {
+        std::fprintf(stderr, "the layer named object %lu, which the module never handed out\n",
+                     static_cast<unsigned long>(object));
+        std::abort();
+    }
+}
+
+CK_OBJECT_HANDLE newHandle() {
+    const CK_OBJECT_HANDLE h = script->byte();
+    handedOut.insert(h);
+    return h;
+}
 
 volatile unsigned char sink;
 
@@ -149,15 +168,20 @@ CK_RV FindObjects(CK_SESSION_HANDLE, CK_OBJECT_HANDLE_PTR found, CK_ULONG max, C
     if (!found || !count)
         std::abort();
     const CK_ULONG claimed = drawLength();
-    for (CK_ULONG i = 0; i < std::min(max, claimed); ++i)
-        found[i] = script->byte();
+    // Mostly as many handles as it claims (within the room), sometimes fewer.
+    CK_ULONG written = std::min(max, claimed);
+    if (script->byte() & 1)
+        written = std::min<CK_ULONG>(written, script->byte() % 3);
+    for (CK_ULONG i = 0; i < written; ++i)
+        found[i] = newHandle();
     *count = claimed;
     return drawRv();
 }
 
 CK_RV FindObjectsFinal(CK_SESSION_HANDLE) { return drawRv(); }
 
-CK_RV GetAttributeValue(CK_SESSION_HANDLE, CK_OBJECT_HANDLE, CK_ATTRIBUTE_PTR templ, CK_ULONG count) {
+CK_RV GetAttributeValue(CK_SESSION_HANDLE, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR templ, CK_ULONG count) {
+    mustBeHandedOut(object);
     if (count > 0 && !templ)
         std::abort();
     const CK_RV rv = drawRv();
@@ -170,7 +194,8 @@ CK_RV GetAttributeValue(CK_SESSION_HANDLE, CK_OBJECT_HANDLE, CK_ATTRIBUTE_PTR te
     return rv;
 }
 
-CK_RV SignInit(CK_SESSION_HANDLE, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE) {
+CK_RV SignInit(CK_SESSION_HANDLE, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key) {
+    mustBeHandedOut(key);
     if (!mechanism)
         std::abort();
     touch(mechanism->pParameter, mechanism->ulParameterLen);
@@ -190,7 +215,10 @@ CK_RV Sign(CK_SESSION_HANDLE, CK_BYTE_PTR data, CK_ULONG dataLength, CK_BYTE_PTR
     return rv;
 }
 
-CK_RV DestroyObject(CK_SESSION_HANDLE, CK_OBJECT_HANDLE) { return drawRv(); }
+CK_RV DestroyObject(CK_SESSION_HANDLE, CK_OBJECT_HANDLE object) {
+    mustBeHandedOut(object);
+    return drawRv();
+}
 
 CK_RV GenerateKeyPair(CK_SESSION_HANDLE, CK_MECHANISM_PTR mechanism, CK_ATTRIBUTE_PTR publicTemplate,
                       CK_ULONG publicCount, CK_ATTRIBUTE_PTR privateTemplate, CK_ULONG privateCount,
@@ -199,8 +227,8 @@ CK_RV GenerateKeyPair(CK_SESSION_HANDLE, CK_MECHANISM_PTR mechanism, CK_ATTRIBUT
         std::abort();
     touchTemplate(publicTemplate, publicCount);
     touchTemplate(privateTemplate, privateCount);
-    *publicKey = script->byte();
-    *privateKey = script->byte();
+    *publicKey = newHandle();
+    *privateKey = newHandle();
     return drawRv();
 }
 
@@ -276,6 +304,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace orv;
     FuzzInput in(data, size);
     script = &in;
+    handedOut.clear();
     std::vector<unsigned char> pin;
     setPinEntryHandler([&pin] {
         const std::size_t n = std::min(pin.size(), kPinTextSize - 1);

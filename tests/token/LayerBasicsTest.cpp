@@ -134,6 +134,70 @@ TEST(LayerBasics, UnloadWithoutALoadDoesNothing) {
     EXPECT_EQ(moduleLoadCount, 1);
 }
 
+// ---- A module that claims more search results than it wrote ----
+
+// C_FindObjects claims `claimed` handles and writes none; C_GetAttributeValue records the
+// handle it is asked about and refuses it.
+struct OverclaimingSearch {
+    static CK_RV findInit(CK_SESSION_HANDLE, CK_ATTRIBUTE_PTR, CK_ULONG) { return CKR_OK; }
+    static CK_RV find(CK_SESSION_HANDLE, CK_OBJECT_HANDLE_PTR, CK_ULONG, CK_ULONG_PTR count) {
+        *count = claimed();
+        return CKR_OK;
+    }
+    static CK_RV findFinal(CK_SESSION_HANDLE) { return CKR_OK; }
+    static CK_RV getAttribute(CK_SESSION_HANDLE, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR, CK_ULONG) {
+        named().push_back(object);
+        return CKR_OBJECT_HANDLE_INVALID;
+    }
+    static CK_ULONG& claimed() {
+        static CK_ULONG count = 0;
+        return count;
+    }
+    static std::vector<CK_OBJECT_HANDLE>& named() {
+        static std::vector<CK_OBJECT_HANDLE> handles;
+        return handles;
+    }
+    explicit OverclaimingSearch(CK_ULONG count) {
+        std::memset(&list, 0, sizeof list);
+        list.C_FindObjectsInit = &findInit;
+        list.C_FindObjects = &find;
+        list.C_FindObjectsFinal = &findFinal;
+        list.C_GetAttributeValue = &getAttribute;
+        claimed() = count;
+        named().clear();
+    }
+    CK_FUNCTION_LIST list;
+};
+
+// Leaves a non-zero pattern on the stack where the next call's locals will lie, so a
+// handle array the layer never cleared holds garbage rather than zeros by luck.
+__attribute__((noinline)) void dirtyStack() {
+    volatile unsigned char junk[16384];
+    for (auto& b : junk)
+        b = 0xA5;
+}
+
+TEST(LayerBasics, SearchResultsTheModuleNeverWroteNameNoObject) {
+    LoadedCount loaded;
+    RecordingErrorBox boxes;
+    {
+        OverclaimingSearch module(1);
+        const unsigned char name[] = {'k'};
+        CK_OBJECT_HANDLE object = 77;
+        dirtyStack();
+        EXPECT_EQ(p11FindKey(&module.list, 1, name, sizeof name, 0, 0, &object), 0);
+        EXPECT_EQ(object, 0u);  // one claimed, none written: no key
+    }
+    {
+        OverclaimingSearch module(3);
+        ContainerTable table;
+        std::uint32_t count = 0;
+        dirtyStack();
+        EXPECT_EQ(p11ListContainers(&module.list, 1, &count, &table), p11CallFailureStatus(CKR_OBJECT_HANDLE_INVALID));
+        EXPECT_EQ(OverclaimingSearch::named(), std::vector<CK_OBJECT_HANDLE>{CK_INVALID_HANDLE});
+    }
+}
+
 // ---- The PIN dialog depth ----
 
 // A module as far as a login needs it: C_Login keeps the PIN it was given.

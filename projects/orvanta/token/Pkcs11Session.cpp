@@ -5,6 +5,7 @@
 #include "logging.h"
 #include "pin/PinEntry.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -80,6 +81,9 @@ std::int32_t findObjects(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session,
     if (rv != CKR_OK)
         return callFailed("C_FindObjectsInit", rv);
     *foundCount = 0;
+    // A module may claim more handles than it wrote: those must read as no object, not as
+    // whatever the caller's stack held.
+    std::fill(found, found + kContainerCount, static_cast<CK_OBJECT_HANDLE>(CK_INVALID_HANDLE));
     rv = fl->C_FindObjects(session, found, kContainerCount, foundCount);
     if (rv != CKR_OK) {
         // End the search all the same: a search left active would make every later search
