@@ -3,7 +3,8 @@
 // picks the conversation (the built-in PIN entry through askPin, or one command with a data
 // buffer of a size drawn from the input); the rest is the program's whole output. Whatever
 // it says, the conversation ends with a PIN of at most 31 bytes or a failure, writes no byte
-// outside the caller's buffer, and askPin leaves the process-wide PIN buffer wiped.
+// outside the caller's buffer, and askPin leaves the process-wide PIN buffer wiped, as the
+// conversation leaves its own buffers.
 
 #include "Posix/Pinentry.h"
 #include "pin/PinEntry.h"
@@ -12,10 +13,40 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <new>
 
 namespace {
+
+// A conversation in storage of the caller's, so what it leaves behind can be looked at once
+// it has gone: its buffers of received bytes (which held the PIN) must be wiped then. Its
+// scalar fields may stay non-zero.
+class WipeChecked {
+public:
+    WipeChecked() { new (storage_) orv::PinentryConversation(); }
+    ~WipeChecked() {
+        // What may stay: the closed descriptor and process (-1 each), the last error code,
+        // the count of bytes received.
+        const unsigned long code = get().errorCode();
+        std::size_t allowed = sizeof(int) + sizeof(pid_t) + sizeof(std::size_t);
+        for (std::size_t i = 0; i < sizeof code; ++i)
+            allowed += ((code >> (8 * i)) & 0xFF) != 0;
+        get().~PinentryConversation();
+        std::size_t left = 0;
+        for (unsigned char b : storage_)
+            left += b != 0;
+        if (left > allowed) {
+            std::fprintf(stderr, "%zu bytes of the conversation left unwiped\n", left - allowed);
+            std::abort();
+        }
+    }
+    orv::PinentryConversation& get() { return *std::launder(reinterpret_cast<orv::PinentryConversation*>(storage_)); }
+
+private:
+    alignas(orv::PinentryConversation) unsigned char storage_[sizeof(orv::PinentryConversation)];
+};
 
 // One end of a stream holding the peer's whole output, then its end of file.
 int peerSaying(const std::uint8_t* data, std::size_t size, int& peer) {
@@ -35,7 +66,8 @@ int peerSaying(const std::uint8_t* data, std::size_t size, int& peer) {
 }
 
 void pinThroughAskPin(int socket) {
-    orv::PinentryConversation pinentry;
+    WipeChecked checked;
+    orv::PinentryConversation& pinentry = checked.get();
     bool attached = false;
     orv::setPinEntryHandler([&] {
         attached = pinentry.attach(socket);
@@ -57,7 +89,8 @@ void pinThroughAskPin(int socket) {
 }
 
 void oneCommand(int socket, std::size_t room) {
-    orv::PinentryConversation pinentry;
+    WipeChecked checked;
+    orv::PinentryConversation& pinentry = checked.get();
     if (!pinentry.attach(socket))
         return;
     // Exactly `room` bytes, so a write past them is a heap overflow.
