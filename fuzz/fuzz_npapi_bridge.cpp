@@ -3,9 +3,10 @@
 // enumerate, construct) and of the method and listener objects it hands out, with
 // identifiers (member names, any bytes, integers) and NPVariants of every type (strings with
 // zero bytes and invalid UTF-8, NaN, infinities, limits, void, null, page objects, the
-// plug-in's own objects) drawn from the input, and the host's conversions both ways. Each
-// input runs in a fresh fake browser, which fails on a release of a dead object, a free of
-// memory it did not hand out, and any object or memory left behind when the page goes.
+// plug-in's own objects) drawn from the input, the host's conversions both ways, and events
+// the plug-in fires at the handlers the page gave it. Each input runs in a fresh fake
+// browser, which fails on a release of a dead object, a free of memory it did not hand out,
+// and any object or memory left behind when the page goes.
 // A failure of the browser's checks, or a result of no known type, ends the run.
 
 #include "FakeNpapiBrowser.h"
@@ -78,9 +79,10 @@ public:
             pageAsBefore = pageAsBefore && browser_.refCount(browser_.window(which)) == 1 &&
                            browser_.refCount(browser_.document(which)) == 2 &&
                            browser_.refCount(browser_.element(which)) == 1;
-                // A page object kept by one of the functions a wrapper owns (its listener functions)
-        // may lead back to that wrapper: a cycle the page made, which only the end of the
-        // instance frees (the browser's own checks below still apply then).
+                // A page object kept by one of the functions a wrapper owns (its listener functions,
+        // as a property or as a listener of their own) may lead back to that wrapper: a cycle
+        // the page made, which only the end of the instance frees (the browser's own checks
+        // still apply then).
         const bool pageMadeCycle = functionKeepsObject_ && wrappers != 0;
         if (!pageMadeCycle && (wrappers != 0 || alive != 6 || browser_.pendingCalls() != 0 || !pageAsBefore)) {
             std::fprintf(stderr, "left behind: %zu plug-in wrappers, %zu objects (6 expected), %zu calls, page %s\n",
@@ -94,7 +96,7 @@ public:
         const NPClass* cls = target->_class;
         NPVariant result;
         VOID_TO_NPVARIANT(result);
-        const int op = in_.byte() % 11;
+        const int op = in_.byte() % 13;
         if (std::getenv("FUZZ_TRACE"))
             std::fprintf(stderr, "step: op %d on target %zu of %zu\n", op,
                          static_cast<std::size_t>(std::find(targets_.begin(), targets_.end(), target) - targets_.begin()),
@@ -105,14 +107,14 @@ public:
             break;
         case 1: {
             const NPIdentifier name = identifier();
-            std::vector<NPVariant> args = arguments();
+            std::vector<NPVariant> args = arguments(target);
             if (cls->invoke(target, name, args.data(), static_cast<uint32_t>(args.size()), &result))
                 keep(result);
             release(args);
             break;
         }
         case 2: {
-            std::vector<NPVariant> args = arguments();
+            std::vector<NPVariant> args = arguments(target);
             if (cls->invokeDefault(target, args.data(), static_cast<uint32_t>(args.size()), &result))
                 keep(result);
             release(args);
@@ -151,7 +153,7 @@ public:
             break;
         }
         case 8: {
-            std::vector<NPVariant> args = arguments();
+            std::vector<NPVariant> args = arguments(target);
             if (cls->construct(target, args.data(), static_cast<uint32_t>(args.size()), &result))
                 keep(result);
             release(args);
@@ -166,12 +168,52 @@ public:
             VOID_TO_NPVARIANT(back);
             try {
                 const FB::variant v = host_->getVariant(&value);
+                // A page array or object read as a list or a map, as a method taking one does.
+                if (in_.byte() & 1) {
+                    try {
+                        (void)v.convert_cast<FB::VariantList>();
+                    } catch (const std::exception&) {
+                    }
+                    try {
+                        (void)v.convert_cast<FB::VariantMap>();
+                    } catch (const std::exception&) {
+                    }
+                }
                 host_->getNPVariant(&back, v);
                 checkType(back);
             } catch (const std::exception&) {
             }
             browser_.releaseValue(back);
             browser_.releaseValue(value);
+            break;
+        }
+        case 11:
+        case 12: {
+            // The plug-in fires an event at the page's handlers (added with addEventListener
+            // or set as "onping"), with values of its own and of the page as arguments.
+            FB::VariantList args;
+            for (int n = in_.byte() % 4; n > 0; --n) {
+                if (in_.byte() & 1) {
+                    args.push_back(in_.value());
+                } else {
+                    drewObject_ = false;
+                    NPVariant value = npVariant(0);
+                    try {
+                        args.push_back(host_->getVariant(&value));
+                    } catch (const std::exception&) {
+                    }
+                    browser_.releaseValue(value);
+                }
+            }
+            const std::string name = in_.byte() & 1 ? "onping" : in_.text();
+            if (op == 11) {
+                api_->FireEvent(name, args);
+            } else {
+                FB::VariantMap members;
+                if (!args.empty())
+                    members[in_.text()] = args.front();
+                api_->FireJSEvent(name, members, args);
+            }
             break;
         }
         default: {
@@ -225,10 +267,15 @@ private:
         }
     }
 
-    std::vector<NPVariant> arguments() {
+    // Arguments for a call on target: a function object a wrapper owns may keep what it
+    // is given (its own listeners, its properties).
+    std::vector<NPVariant> arguments(const NPObject* target) {
         std::vector<NPVariant> args(in_.byte() % 5);
+        drewObject_ = false;
         for (NPVariant& a : args)
             a = npVariant(0);
+        if (target != targets_[0] && drewObject_)
+            functionKeepsObject_ = true;
         return args;
     }
 
