@@ -1,24 +1,89 @@
 // What a pinentry program says back over Assuan: greeting, OK/ERR/D/S/INQUIRE lines with
 // percent escapes, overlong lines, a missing last newline, an early end. The first byte
-// picks the conversation (the built-in PIN entry through askPin, or one command with a data
-// buffer of a size drawn from the input); the rest is the program's whole output. Whatever
-// it says, the conversation ends with a PIN of at most 31 bytes or a failure, writes no byte
-// outside the caller's buffer, and askPin leaves the process-wide PIN buffer wiped, as the
-// conversation leaves its own buffers.
+// picks the conversation (the built-in PIN entry through askPin, with or without the line
+// naming the site; the origin permission prompt; or one command with a data buffer of a size
+// drawn from the input); the rest is the program's whole output. Whatever it says, the
+// conversation ends with the answer a plain reading of those lines gives (a PIN of at most
+// 31 bytes, a yes, a no, or a failure), writes no byte outside the caller's buffer, and
+// leaves the process-wide PIN buffer wiped, as the conversation leaves its own buffers.
 
 #include "Posix/Pinentry.h"
+#include "pin/OriginPrompt.h"
 #include "pin/PinEntry.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 namespace {
+
+using Reply = orv::PinentryConversation::Reply;
+
+// The answers a plain reading of the program's output gives, line by line: what the
+// conversation must come to. A line of 1024 bytes or more, or output ending inside a line,
+// breaks the conversation for good.
+class PeerModel {
+public:
+    PeerModel(const std::uint8_t* data, std::size_t size) : text_(reinterpret_cast<const char*>(data), size) {}
+
+    bool greets() {
+        std::string line;
+        return nextLine(line) && line.size() >= 2 && line.compare(0, 2, "OK") == 0;
+    }
+
+    // The reply to one command: its kind, the decoded data (at most room bytes), the code.
+    Reply command(std::size_t room, std::string* data = nullptr, unsigned long* code = nullptr) {
+        std::string line;
+        while (nextLine(line)) {
+            if (line.size() >= 2 && line[0] == 'O' && line[1] == 'K' && (line.size() == 2 || line[2] == ' '))
+                return Reply::Ok;
+            if (line.compare(0, 3, "ERR") == 0) {
+                if (code)
+                    *code = std::strtoul(line.c_str() + 3, nullptr, 10);
+                return Reply::Error;
+            }
+            if (line.size() >= 2 && line[0] == 'D' && line[1] == ' ') {
+                for (std::size_t i = 2; i < line.size(); ++i) {
+                    char c = line[i];
+                    if (c == '%' && i + 2 < line.size() && std::isxdigit(static_cast<unsigned char>(line[i + 1])) &&
+                        std::isxdigit(static_cast<unsigned char>(line[i + 2]))) {
+                        c = static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
+                        i += 2;
+                    }
+                    if (data && data->size() < room)
+                        data->push_back(c);
+                }
+            }
+        }
+        return Reply::Broken;
+    }
+
+private:
+    bool nextLine(std::string& line) {
+        if (broken_)
+            return false;
+        const std::size_t end = text_.find('\n', pos_);
+        if (end == std::string::npos || end - pos_ >= 1024) {
+            broken_ = true;
+            return false;
+        }
+        line = text_.substr(pos_, end - pos_);
+        pos_ = end + 1;
+        return true;
+    }
+
+    std::string text_;
+    std::size_t pos_ = 0;
+    bool broken_ = false;
+};
 
 // A conversation in storage of the caller's, so what it leaves behind can be looked at once
 // it has gone: its buffers of received bytes (which held the PIN) must be wiped then. Its
@@ -65,22 +130,37 @@ int peerSaying(const std::uint8_t* data, std::size_t size, int& peer) {
     return pair[0];
 }
 
-void pinThroughAskPin(int socket) {
+void mustAgree(bool agree, const char* what) {
+    if (!agree) {
+        std::fprintf(stderr, "the conversation disagrees with a plain reading: %s\n", what);
+        std::abort();
+    }
+}
+
+void pinThroughAskPin(int socket, PeerModel& model, bool withSite) {
     WipeChecked checked;
     orv::PinentryConversation& pinentry = checked.get();
-    bool attached = false;
-    orv::setPinEntryHandler([&] {
-        attached = pinentry.attach(socket);
-        return attached && orv::askPinOver(pinentry);
-    });
+    orv::setPinRequestOrigin(withSite ? "https://fuzz.example" : "");
+    orv::setPinEntryHandler([&] { return pinentry.attach(socket) && orv::askPinOver(pinentry); });
     unsigned char pin[orv::kPinTextSize + 8];
+    std::memset(pin, 0xEE, sizeof pin);
     std::int32_t length = -1;
     const int ok = orv::askPin(pin, &length);
     orv::setPinEntryHandler(nullptr);
-    if (!attached && ok)
-        std::abort();
-    if (ok && (length < 0 || length > static_cast<std::int32_t>(orv::kPinTextSize - 1)))
-        std::abort();
+    orv::setPinRequestOrigin("");
+
+    std::string expected;
+    bool confirmed = model.greets();
+    if (confirmed) {
+        for (int i = withSite ? 5 : 4; i > 0; --i)  // title, prompt, [site], OK and cancel texts
+            model.command(0);
+        confirmed = model.command(orv::kPinTextSize - 1, &expected) == Reply::Ok;
+    }
+    mustAgree(ok == (confirmed ? 1 : 0), "PIN given or not");
+    if (ok)
+        mustAgree(length == static_cast<std::int32_t>(expected.size()) &&
+                      std::memcmp(pin, expected.data(), expected.size()) == 0,
+                  "the PIN's bytes");
     for (char c : orv::pinText)
         if (c != 0)
             std::abort();
@@ -88,17 +168,47 @@ void pinThroughAskPin(int socket) {
         std::abort();
 }
 
-void oneCommand(int socket, std::size_t room) {
+void originPrompt(int socket, PeerModel& model) {
     WipeChecked checked;
     orv::PinentryConversation& pinentry = checked.get();
-    if (!pinentry.attach(socket))
+    const orv::OriginAnswer answer =
+        pinentry.attach(socket) ? orv::askOriginOver(pinentry, "https://fuzz.example") : orv::OriginAnswer::NoAnswer;
+
+    orv::OriginAnswer expected = orv::OriginAnswer::NoAnswer;
+    if (model.greets()) {
+        for (int i = 0; i < 4; ++i)  // title, question, allow and deny texts
+            model.command(0);
+        unsigned long code = 0;
+        switch (model.command(0, nullptr, &code)) {
+        case Reply::Ok: expected = orv::OriginAnswer::Allow; break;
+        case Reply::Error:
+            if ((code & 0xFFFF) == 99 || (code & 0xFFFF) == 114)
+                expected = orv::OriginAnswer::Deny;
+            break;
+        case Reply::Broken: break;
+        }
+    }
+    mustAgree(answer == expected, "the origin answer");
+}
+
+void oneCommand(int socket, PeerModel& model, std::size_t room) {
+    WipeChecked checked;
+    orv::PinentryConversation& pinentry = checked.get();
+    const bool attached = pinentry.attach(socket);
+    mustAgree(attached == model.greets(), "the greeting");
+    if (!attached)
         return;
     // Exactly `room` bytes, so a write past them is a heap overflow.
     std::unique_ptr<char[]> data(new char[room ? room : 1]);
     std::size_t length = room + 1;
-    const auto reply = pinentry.command("GETPIN", std::string(), data.get(), room, &length);
-    if (reply == orv::PinentryConversation::Reply::Ok && length > room)
-        std::abort();
+    const Reply reply = pinentry.command("GETPIN", std::string(), data.get(), room, &length);
+    std::string expected;
+    unsigned long code = 0;
+    mustAgree(reply == model.command(room, &expected, &code), "the reply");
+    if (reply == Reply::Ok)
+        mustAgree(length == expected.size() && std::memcmp(data.get(), expected.data(), length) == 0, "the data");
+    if (reply == Reply::Error)
+        mustAgree(pinentry.errorCode() == code, "the error code");
 }
 
 } // namespace
@@ -109,11 +219,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t choice = data[0];
     int peer = -1;
     const int socket = peerSaying(data + 1, size - 1, peer);
-    orv::setPinRequestOrigin(choice & 2 ? "https://fuzz.example" : "");
-    if (choice & 1)
-        oneCommand(socket, choice >> 2);
-    else
-        pinThroughAskPin(socket);
+    PeerModel model(data + 1, size - 1);
+    switch (choice & 3) {
+    case 0: pinThroughAskPin(socket, model, false); break;
+    case 1: oneCommand(socket, model, choice >> 2); break;
+    case 2: pinThroughAskPin(socket, model, true); break;
+    default: originPrompt(socket, model); break;
+    }
     close(peer);
     return 0;
 }

@@ -14,6 +14,10 @@ OriginAnswer askOriginPermission(const std::string& origin) {
     PinentryConversation pinentry;
     if (!pinentry.start())
         return OriginAnswer::NoAnswer;
+    return askOriginOver(pinentry, origin);
+}
+
+OriginAnswer askOriginOver(PinentryConversation& pinentry, const std::string& origin) {
     pinentry.command("SETTITLE", kOriginPromptCaption);
     pinentry.command("SETDESC", originPromptText(origin));
     pinentry.command("SETOK", kOriginAllowText);

@@ -3,6 +3,8 @@
 // the error box on Linux. The program is the one named by ORVANTA_PINENTRY, else "pinentry"
 // on PATH.
 
+#include "pin/OriginPrompt.h"
+
 #include <cstddef>
 #include <string>
 #include <sys/types.h>
@@ -57,5 +59,8 @@ private:
 // The built-in PIN entry's questions over a started conversation: fills pinText and pinLength
 // and returns true when the person confirmed.
 bool askPinOver(PinentryConversation& pinentry);
+
+// The origin permission prompt over a started conversation.
+OriginAnswer askOriginOver(PinentryConversation& pinentry, const std::string& origin);
 
 } // namespace orv
