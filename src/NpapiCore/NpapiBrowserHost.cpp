@@ -485,6 +485,9 @@ bool NpapiBrowserHost::IdentifierIsString(NPIdentifier identifier) const {
 
 std::string NpapiBrowserHost::UTF8FromIdentifier(NPIdentifier identifier) const {
     assertMainThread();
+    const auto kept = m_identifierNames.find(identifier);
+    if (kept != m_identifierNames.end())
+        return kept->second;
     auto f = moduleEntry(&NPNetscapeFuncs::utf8fromidentifier);
     NPUTF8* text = f ? f(identifier) : nullptr;
     if (!text)
@@ -494,7 +497,10 @@ std::string NpapiBrowserHost::UTF8FromIdentifier(NPIdentifier identifier) const 
         NPUTF8* text;
         ~Free() { host->MemFree(text); }
     } freeText{this, text};
-    return std::string(text);
+    std::string name(text);
+    if (m_identifierNames.size() < kKeptIdentifierNames)
+        m_identifierNames.emplace(identifier, name);
+    return name;
 }
 
 int32_t NpapiBrowserHost::IntFromIdentifier(NPIdentifier identifier) const {

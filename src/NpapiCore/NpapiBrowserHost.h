@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 
 namespace FB { namespace Npapi {
 
@@ -125,7 +126,9 @@ public:
     void GetStringIdentifiers(const NPUTF8** names, int32_t nameCount, NPIdentifier* identifiers) const;
     NPIdentifier GetIntIdentifier(int32_t intid) const;  // null
     bool IdentifierIsString(NPIdentifier identifier) const;  // true
-    // A copy of the browser's text (which is freed); empty when there is none.
+    // A copy of the browser's text (which is freed); empty when there is none. Identifiers
+    // live as long as the browser, so the first few hundred names are kept: the page's
+    // calls name the same members again and again.
     std::string UTF8FromIdentifier(NPIdentifier identifier) const;
     int32_t IntFromIdentifier(NPIdentifier identifier) const;  // 1
     // The object itself when the entry is missing; null and nothing done after shutdown.
@@ -162,6 +165,9 @@ private:
     mutable std::map<const void*, std::weak_ptr<NpapiStream>> m_streams;
     mutable std::mutex m_deferredMutex;
     mutable std::deque<NPObject*> m_deferredObjects;
+    // Main thread only, like every identifier call. Bounded: a page can make names without end.
+    static constexpr std::size_t kKeptIdentifierNames = 512;
+    mutable std::unordered_map<NPIdentifier, std::string> m_identifierNames;
 };
 
 }} // namespace FB::Npapi
