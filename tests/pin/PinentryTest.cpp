@@ -434,4 +434,36 @@ TEST(PinentryStream, PeerOutputEndsInAPinOrAFailure) {
     }
 }
 
+// Only the program's own OK to CONFIRM allows an origin; only the person's own no (cancel or
+// not confirmed, in the low 16 bits) denies it; anything else is no answer.
+TEST(PinentryStream, OriginAnswerComesOnlyFromAPlainOkOrNo) {
+    const std::string opening = "OK Pleased to meet you\nOK\nOK\nOK\nOK\n";  // greeting, four texts
+    struct Case {
+        const char* what;
+        std::string said;
+        OriginAnswer answer;
+    } cases[] = {
+        {"OK", opening + "OK\n", OriginAnswer::Allow},
+        {"OK with a comment", opening + "S x\nOK thanks\n", OriginAnswer::Allow},
+        {"cancelled", opening + "ERR 83886179 Operation cancelled\n", OriginAnswer::Deny},
+        {"not confirmed", opening + "ERR 83886194 Not confirmed\n", OriginAnswer::Deny},
+        {"no device", opening + "ERR 83886360 No such device\n", OriginAnswer::NoAnswer},
+        {"a word that starts with OK", opening + "OKAY\n", OriginAnswer::NoAnswer},
+        {"OK without its newline", opening + "OK", OriginAnswer::NoAnswer},
+        {"OK after an overlong line", opening + std::string(1100, 'S') + "\nOK\n", OriginAnswer::NoAnswer},
+        {"nothing", "", OriginAnswer::NoAnswer},
+    };
+    for (const Case& c : cases) {
+        int pair[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+        ASSERT_EQ(write(pair[1], c.said.data(), c.said.size()), static_cast<ssize_t>(c.said.size()));
+        shutdown(pair[1], SHUT_WR);
+        PinentryConversation pinentry;
+        const OriginAnswer answer = pinentry.attach(pair[0]) ? askOriginOver(pinentry, "https://example.org")
+                                                             : OriginAnswer::NoAnswer;
+        close(pair[1]);
+        EXPECT_EQ(answer, c.answer) << c.what;
+    }
+}
+
 } // namespace
