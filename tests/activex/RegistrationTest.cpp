@@ -281,3 +281,80 @@ TEST_F(Registration, ModulePathWithASingleQuote) {
     EXPECT_EQ(queryValue(L"HKCU\\Software\\MozillaPlugins\\kelmo.ru/orvanta", L"Path").data, narrow(module));
     ASSERT_EQ(run(L"regsvr32 /s /u \"" + module + L"\""), 0u);
 }
+
+namespace {
+
+using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+using CanUnloadNow = HRESULT(WINAPI*)();
+
+class ClassObject : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_module = LoadLibraryW(builtModule().c_str());
+        ASSERT_NE(m_module, nullptr);
+        getClassObject = reinterpret_cast<GetClassObject>(
+            reinterpret_cast<void*>(GetProcAddress(m_module, "DllGetClassObject")));
+        canUnloadNow = reinterpret_cast<CanUnloadNow>(
+            reinterpret_cast<void*>(GetProcAddress(m_module, "DllCanUnloadNow")));
+        ASSERT_NE(getClassObject, nullptr);
+        ASSERT_NE(canUnloadNow, nullptr);
+    }
+    void TearDown() override {
+        if (m_module)
+            FreeLibrary(m_module);
+    }
+
+    GetClassObject getClassObject = nullptr;
+    CanUnloadNow canUnloadNow = nullptr;
+
+private:
+    HMODULE m_module = nullptr;
+};
+
+} // namespace
+
+TEST_F(ClassObject, OtherClassIdsAndNullOutPointerAreRefused) {
+    const CLSID other = {0x00000000, 0x1111, 0x2222, {0x33, 0x33, 0x44, 0x44, 0x44, 0x44, 0x44, 0x44}};
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(getClassObject(other, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(getClassObject(CLSID_FBControl0, IID_IClassFactory, nullptr), E_POINTER);
+    out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(getClassObject(CLSID_FBControl0, IID_IDispatch, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+}
+
+// Live objects and LockServer locks keep the module loaded; nothing else does.
+TEST_F(ClassObject, LockCountDecidesUnloading) {
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(getClassObject(CLSID_FBControl0, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    ASSERT_NE(factory, nullptr);
+    IClassFactory* again = nullptr;
+    ASSERT_EQ(getClassObject(CLSID_FBControl0, IID_IClassFactory, reinterpret_cast<void**>(&again)), S_OK);
+    EXPECT_EQ(again, factory) << "one factory per class, kept";
+    again->Release();
+    EXPECT_EQ(canUnloadNow(), S_OK);
+
+    IUnknown* object = nullptr;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, nullptr), E_POINTER);
+    // Never called: aggregation is refused before the outer object is used.
+    int outer = 0;
+    EXPECT_EQ(factory->CreateInstance(reinterpret_cast<IUnknown*>(&outer), IID_IUnknown,
+                                      reinterpret_cast<void**>(&object)), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(object, nullptr);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)), S_OK);
+    IUnknown* second = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&second)), S_OK);
+    EXPECT_NE(second, object);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    object->Release();
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    second->Release();
+    EXPECT_EQ(canUnloadNow(), S_OK);
+
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+    factory->Release();
+}
