@@ -8,8 +8,8 @@
 #include <string>
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3) {
-        std::fwprintf(stderr, L"usage: heat register|unregister|install-user|uninstall-user MODULE\n");
+    if (argc != 3 && argc != 4) {
+        std::fwprintf(stderr, L"usage: heat register|unregister MODULE | install|uninstall MODULE COMMANDLINE\n");
         return 2;
     }
     HMODULE module = LoadLibraryW(argv[2]);
@@ -30,10 +30,10 @@ int wmain(int argc, wchar_t** argv) {
         hr = reg();
     else if (command == L"unregister")
         hr = unreg();
-    else if (command == L"install-user")
-        hr = install(TRUE, L"user");
-    else if (command == L"uninstall-user")
-        hr = install(FALSE, L"user");
+    else if (command == L"install" && argc == 4)
+        hr = install(TRUE, argv[3]);
+    else if (command == L"uninstall" && argc == 4)
+        hr = install(FALSE, argv[3]);
     FreeLibrary(module);
     return static_cast<int>(hr);
 }

@@ -215,8 +215,9 @@ protected:
         EXPECT_TRUE(queryValue(L"HKCU\\Software\\MozillaPlugins\\other.org/plugin", L"Path").found);
     }
 
-    std::wstring heat(const wchar_t* command, const std::wstring& module) {
-        return L"\"" + testBinDir() + L"\\heat.exe\" " + command + L" \"" + module + L"\"";
+    std::wstring heat(const wchar_t* command, const std::wstring& module, const wchar_t* commandLine = nullptr) {
+        std::wstring line = L"\"" + testBinDir() + L"\\heat.exe\" " + command + L" \"" + module + L"\"";
+        return commandLine ? line + L" \"" + commandLine + L"\"" : line;
     }
 };
 
@@ -261,10 +262,22 @@ TEST_F(Registration, HeatHostRegistersMachineWideUnlessAskedForUser) {
     ASSERT_EQ(run(heat(L"unregister", module)), 0u);
     expectNothingLeft();
 
-    ASSERT_EQ(run(heat(L"install-user", module)), 0u);
-    expectRegistered(kUserClasses, narrow(module));
-    EXPECT_FALSE(keyExists(std::wstring(kMachineClasses) + L"\\CLSID\\" + kClsid));
-    ASSERT_EQ(run(heat(L"uninstall-user", module)), 0u);
+    // DllInstall's command line: "user" in any case selects the current user; text that
+    // only begins with it does not.
+    struct InstallCase {
+        const wchar_t* commandLine;
+        const wchar_t* root;
+    };
+    const InstallCase cases[] = {{L"user", kUserClasses}, {L"USER", kUserClasses}, {L"users", kMachineClasses}};
+    for (const InstallCase& c : cases) {
+        SCOPED_TRACE(narrow(c.commandLine));
+        ASSERT_EQ(run(heat(L"install", module, c.commandLine)), 0u);
+        expectRegistered(c.root, narrow(module));
+        const wchar_t* other = c.root == kUserClasses ? kMachineClasses : kUserClasses;
+        EXPECT_FALSE(keyExists(std::wstring(other) + L"\\CLSID\\" + kClsid));
+        ASSERT_EQ(run(heat(L"uninstall", module, c.commandLine)), 0u);
+        expectNothingLeft();
+    }
 }
 
 // The script quotes the path; a quote in it must reach the registry as one quote.
