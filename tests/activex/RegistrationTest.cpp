@@ -293,6 +293,8 @@ TEST_F(Registration, ModulePathWithASingleQuote) {
               narrow(module));
     EXPECT_EQ(queryValue(L"HKCU\\Software\\MozillaPlugins\\kelmo.ru/orvanta", L"Path").data, narrow(module));
     ASSERT_EQ(run(L"regsvr32 /s /u \"" + module + L"\""), 0u);
+    EXPECT_TRUE(DeleteFileW(module.c_str()));
+    RemoveDirectoryW(dir.c_str());
 }
 
 namespace {
