@@ -226,10 +226,20 @@ protected:
 // Under regsvr32 (any host but heat.exe) registration always goes to the current user.
 TEST_F(Registration, Regsvr32RegistersForTheCurrentUserAndUnregistersAll) {
     const std::wstring module = builtModule();
+    const std::wstring classKey = std::wstring(kUserClasses) + L"\\CLSID\\" + kClsid;
+    const std::wstring progIdShell = std::wstring(kUserClasses) + L"\\Kelmo.orvanta\\shell";
+    // A stale subkey under the ForceRemove class key goes; another program's subkey under a
+    // ProgID key (no flag) keeps that key through unregistration.
+    ASSERT_EQ(run(L"reg add \"" + classKey + L"\\Stale\" /ve /d old /f"), 0u);
+    ASSERT_EQ(run(L"reg add \"" + progIdShell + L"\" /ve /d open /f"), 0u);
     ASSERT_EQ(run(L"regsvr32 /s \"" + module + L"\""), 0u);
     expectRegistered(kUserClasses, narrow(module));
+    EXPECT_FALSE(keyExists(classKey + L"\\Stale"));
     EXPECT_FALSE(keyExists(std::wstring(kMachineClasses) + L"\\CLSID\\" + kClsid));
     ASSERT_EQ(run(L"regsvr32 /s /u \"" + module + L"\""), 0u);
+    EXPECT_EQ(queryValue(progIdShell, L"").data, "open");
+    EXPECT_FALSE(keyExists(std::wstring(kUserClasses) + L"\\Kelmo.orvanta\\CurVer"));
+    ASSERT_EQ(run(L"reg delete \"" + std::wstring(kUserClasses) + L"\\Kelmo.orvanta\" /f"), 0u);
 }
 
 TEST_F(Registration, DllInstallUserRegistersForTheCurrentUser) {
