@@ -114,26 +114,42 @@ def serve(verdict, extra_handlers=None):
     return server
 
 
-def qtwebkit_child(url, screenshot, stay, limit):
-    """Runs in its own process, so the plug-in's environment is the browser's from the start."""
-    from PyQt5.QtCore import QTimer, QUrl
+def webkit_window(page_class, width, height):
+    """The application and a shown view with plug-ins and script on, its page of page_class.
+    Only in the browser's own process (the child), which PyQt5 is imported in."""
     from PyQt5.QtWebKit import QWebSettings
-    from PyQt5.QtWebKitWidgets import QWebPage, QWebView
+    from PyQt5.QtWebKitWidgets import QWebView
     from PyQt5.QtWidgets import QApplication
-
-    class Page(QWebPage):
-        def javaScriptConsoleMessage(self, message, line, source):
-            print("console: %s (%s:%s)" % (message, source, line), flush=True)
 
     app = QApplication(sys.argv)
     settings = QWebSettings.globalSettings()
     settings.setAttribute(QWebSettings.PluginsEnabled, True)
     settings.setAttribute(QWebSettings.JavascriptEnabled, True)
     view = QWebView()
-    view.setPage(Page(view))
-    view.setWindowTitle("orvanta demonstration")
-    view.resize(1000, 760)
+    view.setPage(page_class(view))
+    view.resize(width, height)
     view.show()
+    return app, view
+
+
+def stop_browser(browser):
+    """Ends a browser started with start_new_session, with everything it started."""
+    if browser is not None and browser.poll() is None:
+        os.killpg(browser.pid, signal.SIGTERM)
+        browser.wait()
+
+
+def qtwebkit_child(url, screenshot, stay, limit):
+    """Runs in its own process, so the plug-in's environment is the browser's from the start."""
+    from PyQt5.QtCore import QTimer, QUrl
+    from PyQt5.QtWebKitWidgets import QWebPage
+
+    class Page(QWebPage):
+        def javaScriptConsoleMessage(self, message, line, source):
+            print("console: %s (%s:%s)" % (message, source, line), flush=True)
+
+    app, view = webkit_window(Page, 1000, 760)
+    view.setWindowTitle("orvanta demonstration")
     started = time.monotonic()
     state = {"saved": False}
 
@@ -163,14 +179,21 @@ def qtwebkit_child(url, screenshot, stay, limit):
     sys.exit(code)
 
 
-def run_qtwebkit(options, folder, token, url):
+def qtwebkit_env(build, folder, token, **extra):
+    """A plug-in folder in `folder` with the built nporvanta.so and the token module beside
+    it, and the environment QtWebKit needs to load it from there."""
     plugins = os.path.join(folder, "plugins")
     os.makedirs(plugins)
-    shutil.copy2(os.path.join(options.build, "projects", "nporvanta", "nporvanta.so"), plugins)
+    shutil.copy2(os.path.join(build, "projects", "nporvanta", "nporvanta.so"), plugins)
     token.place_beside(plugins)
     env = dict(token.env, QTWEBKIT_PLUGIN_PATH=plugins,
-               XDG_RUNTIME_DIR=os.path.join(folder, "run"), XDG_CACHE_HOME=os.path.join(folder, "cache"))
+               XDG_RUNTIME_DIR=os.path.join(folder, "run"), XDG_CACHE_HOME=os.path.join(folder, "cache"), **extra)
     os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
+    return plugins, env
+
+
+def run_qtwebkit(options, folder, token, url):
+    plugins, env = qtwebkit_env(options.build, folder, token)
     print("QtWebKit with the orvanta plug-in (%s); page %s" % (plugins, url), flush=True)
     command = [sys.executable, os.path.abspath(__file__), "--qtwebkit-child", url, options.screenshot,
                "1" if options.stay else "0", str(options.limit)]
@@ -262,9 +285,7 @@ def main():
             browser = None
         return 0 if verdict.ok else 1
     finally:
-        if browser is not None and browser.poll() is None:
-            os.killpg(browser.pid, signal.SIGTERM)
-            browser.wait()
+        stop_browser(browser)
         if server is not None:
             server.shutdown()
         shutil.rmtree(folder, ignore_errors=True)

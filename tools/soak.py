@@ -14,7 +14,6 @@ import http.server
 import json
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -46,23 +45,14 @@ def status_kib(field):
 def child(base, loads, baseline_after, signs, limit, bare):
     """The browser process: drives the page, prints one JSON line per finding."""
     from PyQt5.QtCore import QTimer, QUrl
-    from PyQt5.QtWebKit import QWebSettings
-    from PyQt5.QtWebKitWidgets import QWebPage, QWebView
-    from PyQt5.QtWidgets import QApplication
+    from PyQt5.QtWebKitWidgets import QWebPage
     import time
 
     class Page(QWebPage):
         def javaScriptAlert(self, frame, message):
             print(json.dumps({"alert": message}), flush=True)
 
-    app = QApplication(sys.argv)
-    settings = QWebSettings.globalSettings()
-    settings.setAttribute(QWebSettings.PluginsEnabled, True)
-    settings.setAttribute(QWebSettings.JavascriptEnabled, True)
-    view = QWebView()
-    view.setPage(Page(view))
-    view.resize(400, 300)
-    view.show()
+    app, view = demo.webkit_window(Page, 400, 300)
     state = {"load": 0, "phase": "loads", "since": time.monotonic(), "failures": 0}
 
     def emit(**kw):
@@ -157,14 +147,10 @@ def run_browser(options, build, bare):
     code = None
     try:
         token = demo.Token(folder, build, None, demo.DEMO_PIN, False)
-        plugins = os.path.join(folder, "plugins")
-        os.makedirs(plugins)
-        shutil.copy2(os.path.join(build, "projects", "nporvanta", "nporvanta.so"), plugins)
-        token.place_beside(plugins)
         log = os.path.join(folder, "standin.log")
-        env = dict(token.env, QTWEBKIT_PLUGIN_PATH=plugins, ORVANTA_STANDIN_LOG=log, ORVANTA_STANDIN_NO_RECORD="1",
-                   XDG_RUNTIME_DIR=os.path.join(folder, "run"), XDG_CACHE_HOME=os.path.join(folder, "cache"))
-        os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
+        # The stand-in logs each call to the file but keeps none in memory, which would
+        # otherwise grow with every call and be counted against the plug-in.
+        _, env = demo.qtwebkit_env(build, folder, token, ORVANTA_STANDIN_LOG=log, ORVANTA_STANDIN_NO_RECORD="1")
         base = "http://127.0.0.1:%d" % server.server_address[1]
         browser = subprocess.Popen([sys.executable, os.path.abspath(__file__), "--child", base, str(options.loads),
                                     str(options.baseline_after), str(options.signs), "120", "1" if bare else "0"],
@@ -183,9 +169,7 @@ def run_browser(options, build, bare):
             with open(log) as f:
                 calls = [l.split()[1] for l in f if l.startswith("%d " % browser.pid)]
     finally:
-        if browser is not None and browser.poll() is None:
-            os.killpg(browser.pid, signal.SIGTERM)
-            browser.wait()
+        demo.stop_browser(browser)
         server.shutdown()
         shutil.rmtree(folder, ignore_errors=True)
     return code, lines, calls

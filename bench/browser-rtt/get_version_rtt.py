@@ -9,7 +9,6 @@ import http.server
 import json
 import os
 import shutil
-import signal
 import sys
 import tempfile
 import threading
@@ -54,9 +53,7 @@ def measure(options, chromium):
             result["error"] = "no answer from the page within 90 s"
         return result
     finally:
-        if browser is not None and browser.poll() is None:
-            os.killpg(browser.pid, signal.SIGTERM)
-            browser.wait()
+        demo.stop_browser(browser)
         server.shutdown()
         shutil.rmtree(folder, ignore_errors=True)
 

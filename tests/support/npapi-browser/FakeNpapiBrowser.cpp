@@ -166,6 +166,12 @@ struct FakeNpapiBrowserCalls {
         fb.record("getvalue:" + std::to_string(static_cast<int>(variable)));
         if (fb.m_failing.count("getvalue"))
             return NPERR_GENERIC_ERROR;
+        if (variable == NPNVnetscapeWindow) {
+            if (!fb.m_netscapeWindow)
+                return NPERR_GENERIC_ERROR;
+            *static_cast<void**>(value) = fb.m_netscapeWindow;
+            return NPERR_NO_ERROR;
+        }
         const int which = npp == fb.instance(1) ? 1 : 0;
         PageObject* answer = nullptr;
         if (variable == NPNVWindowNPObject && fb.m_giveWindow)
@@ -274,9 +280,14 @@ struct FakeNpapiBrowserCalls {
     static void pluginThreadAsyncCall(NPP, void (*func)(void*), void* data) {
         FakeNpapiBrowser& fb = b();
         fb.record("pluginthreadasynccall");
-        std::lock_guard<std::recursive_mutex> lock(fb.m_mutex);
-        if (!fb.m_failing.count("pluginthreadasynccall"))
+        {
+            std::lock_guard<std::recursive_mutex> lock(fb.m_mutex);
+            if (fb.m_failing.count("pluginthreadasynccall"))
+                return;
             fb.m_pending.emplace_back(func, data);
+        }
+        if (fb.asyncCallQueued)
+            fb.asyncCallQueued();
     }
     static bool construct(NPP, NPObject*, const NPVariant*, uint32_t, NPVariant*) {
         b().record("construct");

@@ -58,6 +58,8 @@ public:
     PageObject* element(int which = 0) { return m_elements[which]; }
     void withElement(bool give) { m_giveElement = give; }
     void withWindow(bool give) { m_giveWindow = give; }
+    // The browser's own window handle, answered to NPNVnetscapeWindow (none: not answered).
+    void withNetscapeWindow(void* handle) { m_netscapeWindow = handle; }
 
     // New page objects with one reference, the caller's (release with ReleaseObject).
     PageObject* newObject(NPP npp, const std::string& label = "object");
@@ -76,6 +78,10 @@ public:
     // "pluginthreadasynccall" (the call is dropped), "getvalue", "geturlnotify",
     // "destroystream", "requestread" (each NPERR_GENERIC_ERROR).
     void failing(const std::string& function, bool fail = true);
+
+    // Told (on the calling thread, outside the browser's lock) after a call was queued with
+    // NPN_PluginThreadAsyncCall: a host with a message loop wakes its main thread there.
+    std::function<void()> asyncCallQueued;
 
     // The URLs asked for with NPN_GetURLNotify, in order.
     struct UrlRequest {
@@ -159,6 +165,7 @@ private:
     PageObject* m_elements[2] = {};
     bool m_giveElement = true;
     bool m_giveWindow = true;
+    void* m_netscapeWindow = nullptr;
     bool m_tearingDown = false;
 
     mutable std::recursive_mutex m_mutex;
