@@ -5,7 +5,7 @@
 
 #include "FactoryBase.h"
 #include "ObjectMap.h"
-#include "PlaceholderControl.h"
+#include "FBControl.h"
 #include "PluginCore.h"
 #include "RegistryScriptRunner.h"
 #include "utf8_tools.h"
@@ -44,7 +44,7 @@ HRESULT updateControlRegistry(bool install) {
 }
 
 Atl::ObjectMapEntry objectMap[] = {
-    {&CLSID_FBControl0, &updateControlRegistry, &createPlaceholderControl, nullptr},
+    {&CLSID_FBControl0, &updateControlRegistry, &CFBControl::create, nullptr},
 };
 
 HRESULT runAppIdScript(bool install) {
