@@ -27,6 +27,24 @@ BSTR makeBstr(const std::wstring& text) {
     return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
 }
 
+// The text of a BSTR as UTF-8, zero characters and all: a string cut at its first zero
+// would reach the token as a different, shorter name.
+std::string bstrToUtf8(BSTR text) {
+    if (!text)
+        return std::string();
+    const std::wstring whole(text, SysStringLen(text));
+    std::string out;
+    std::wstring::size_type start = 0;
+    for (;;) {
+        std::wstring::size_type zero = whole.find(L'\0', start);
+        out += wstring_to_utf8(whole.substr(start, zero == std::wstring::npos ? std::wstring::npos : zero - start));
+        if (zero == std::wstring::npos)
+            return out;
+        out += '\0';
+        start = zero + 1;
+    }
+}
+
 } // namespace
 
 ActiveXBrowserHost::ActiveXBrowserHost(IWebBrowser2* doc, IOleClientSite* site)
@@ -168,7 +186,9 @@ BrowserStreamPtr ActiveXBrowserHost::_createStream(const std::string&, const Plu
 variant ActiveXBrowserHost::getVariant(const VARIANT* cVar) {
     if (!cVar)
         return variant();
-    // A by-reference value is read as the value it points to.
+    // A by-reference value is read as the value it points to; a null reference has none.
+    if ((V_VT(cVar) & VT_BYREF) && !V_BYREF(cVar))
+        return variant();
     VARIANT value;
     VariantInit(&value);
     if (FAILED(VariantCopyInd(&value, const_cast<VARIANT*>(cVar))))
@@ -219,10 +239,8 @@ variant ActiveXBrowserHost::getVariant(const VARIANT* cVar) {
     case VT_LPSTR:
     case VT_LPWSTR:
     case VT_CLSID:
-        if (SUCCEEDED(VariantChangeType(&coerced, &value, 0, VT_BSTR))) {
-            BSTR text = V_BSTR(&coerced);
-            out = wstring_to_utf8(text ? std::wstring(text, SysStringLen(text)) : std::wstring());
-        }
+        if (SUCCEEDED(VariantChangeType(&coerced, &value, 0, VT_BSTR)))
+            out = bstrToUtf8(V_BSTR(&coerced));
         break;
     case VT_DISPATCH:
         if (V_DISPATCH(&value))
