@@ -1,6 +1,7 @@
 #include "ActiveXBrowserHost.h"
 
 #include "AXDOM.h"
+#include "ActiveXStream.h"
 #include "DOMWindow.h"
 #include "IDispatchAPI.h"
 #include "JSAPI_IDispatchEx.h"
@@ -177,10 +178,9 @@ bool ActiveXBrowserHost::_scheduleAsyncCall(void (*func)(void*), void* userData)
     return m_messageWin->scheduleAsyncCall(func, userData);
 }
 
-BrowserStreamPtr ActiveXBrowserHost::_createStream(const std::string&, const PluginEventSinkPtr&, bool, bool,
-                                                   size_t) const {
-    // Downloads through URL monikers are not there yet: no stream is opened.
-    return BrowserStreamPtr();
+BrowserStreamPtr ActiveXBrowserHost::_createStream(const std::string& url, const PluginEventSinkPtr& callback,
+                                                   bool cache, bool seekable, size_t internalBufferSize) const {
+    return ActiveXStream::create(url, callback, cache, seekable, internalBufferSize);
 }
 
 variant ActiveXBrowserHost::getVariant(const VARIANT* cVar) {
