@@ -257,6 +257,56 @@ TEST_F(ControlContainer, LifecycleLoadsTheTokenModuleWithTheWindow) {
     EXPECT_EQ(control->SetClientSite(page.site()), S_OK);
 }
 
+// IObjectWithSite is the other way in: it sites the control and makes it ready at once.
+TEST_F(ControlContainer, SetSiteSitesAndReadies) {
+    create();
+    IObjectWithSite* withSite = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IObjectWithSite, reinterpret_cast<void**>(&withSite)), S_OK);
+    EXPECT_EQ(withSite->SetSite(page.site()), S_OK);
+    IOleClientSite* got = nullptr;
+    EXPECT_EQ(withSite->GetSite(IID_IOleClientSite, reinterpret_cast<void**>(&got)), S_OK);
+    EXPECT_EQ(got, page.site());
+    if (got)
+        got->Release();
+    ScriptHost script;
+    ASSERT_TRUE(script.addItem(L"plugin", control));
+    EXPECT_EQ(script.eval(L"plugin.get_version()").text(), "1.1");
+    EXPECT_EQ(withSite->SetSite(nullptr), S_OK);
+    withSite->Release();
+}
+
+// A live control keeps the module; the page's sink objects connect as event interfaces.
+TEST_F(ControlContainer, ModuleStaysWhileControlsLiveAndSinksConnect) {
+    ParamBag params;
+    embed(params);
+    HMODULE module = GetModuleHandleW(kPlugin.c_str());
+    ASSERT_NE(module, nullptr);
+    auto canUnload = reinterpret_cast<HRESULT(WINAPI*)()>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    ASSERT_NE(canUnload, nullptr);
+    EXPECT_EQ(canUnload(), S_FALSE);
+
+    ScriptHost script;
+    ASSERT_TRUE(script.addItem(L"plugin", control));
+    ASSERT_TRUE(script.run(L"var sink = { fired: 0 }; function handler() {}"));
+    EXPECT_TRUE(script.eval(L"plugin.attachEvent('onload', handler), plugin.detachEvent('onload', handler), true")
+                    .isTrue());
+    ScriptResult sink = script.eval(L"sink");
+    ASSERT_EQ(V_VT(&sink.value), VT_DISPATCH);
+    IConnectionPointContainer* points = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&points)), S_OK);
+    IConnectionPoint* point = nullptr;
+    ASSERT_EQ(points->FindConnectionPoint(DIID_IFBComEventSource, &point), S_OK);
+    DWORD cookie = 0;
+    EXPECT_EQ(point->Advise(V_DISPATCH(&sink.value), &cookie), S_OK);
+    EXPECT_NE(cookie, 0u);
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+    EXPECT_EQ(point->Unadvise(cookie), E_UNEXPECTED);
+    point->Release();
+    points->Release();
+    deactivate();
+}
+
 TEST_F(ControlContainer, SiteWithoutServiceProviderIsRefused) {
     create();
     page.setServiceProvider(false);
