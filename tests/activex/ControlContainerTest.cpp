@@ -307,6 +307,52 @@ TEST_F(ControlContainer, ModuleStaysWhileControlsLiveAndSinksConnect) {
     deactivate();
 }
 
+// This plug-in is windowed on Windows: a page offering windowless activation, and a
+// "windowless" param, still get a control with its own window, painted by that window
+// (IViewObject draws nothing for it).
+TEST_F(ControlContainer, WindowedEvenWhereWindowlessIsOffered) {
+    page.setWindowless(true);
+    ParamBag params;
+    params.add(L"windowless", L"true");
+    embed(params);
+    EXPECT_EQ(page.siteCalls("CanWindowlessActivate"), 0);
+    EXPECT_EQ(page.siteCalls("OnInPlaceActivate"), 1);
+    IOleWindow* oleWindow = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&oleWindow)), S_OK);
+    HWND window = nullptr;
+    EXPECT_EQ(oleWindow->GetWindow(&window), S_OK);
+    EXPECT_TRUE(IsWindow(window));
+    oleWindow->Release();
+    EXPECT_TRUE(vendorLoaded());
+
+    IViewObject* view = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IViewObject, reinterpret_cast<void**>(&view)), S_OK);
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateCompatibleBitmap(GetDC(page.window()), 32, 32);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    PatBlt(dc, 0, 0, 32, 32, WHITENESS);
+    RECTL bounds = {0, 0, 32, 32};
+    EXPECT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0), S_OK);
+    EXPECT_EQ(GetPixel(dc, 16, 16) & 0xFFFFFF, 0xFFFFFFu);
+    EXPECT_EQ(view->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0),
+              DV_E_DVASPECT);
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    view->Release();
+
+    // A windowless message for a windowed control is not handled.
+    IOleInPlaceObjectWindowless* windowlessObject = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IOleInPlaceObjectWindowless, reinterpret_cast<void**>(&windowlessObject)),
+              S_OK);
+    LRESULT result = 0;
+    EXPECT_EQ(windowlessObject->OnWindowMessage(WM_MOUSEMOVE, 0, MAKELPARAM(20, 20), &result), S_FALSE);
+    windowlessObject->Release();
+    deactivate();
+    EXPECT_FALSE(vendorLoaded());
+    page.setWindowless(false);
+}
+
 TEST_F(ControlContainer, SiteWithoutServiceProviderIsRefused) {
     create();
     page.setServiceProvider(false);

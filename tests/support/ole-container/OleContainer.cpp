@@ -8,13 +8,14 @@ namespace orv { namespace test {
 
 class ContainerSite : public ComObject<ContainerSite>,
                       public IOleClientSite,
-                      public IOleInPlaceSite,
+                      public IOleInPlaceSiteWindowless,
                       public IServiceProvider {
 public:
     explicit ContainerSite(HWND window) : m_window(window) {}
 
     std::map<std::string, int> calls;
     bool offersServices = true;
+    bool windowless = false;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out)
@@ -24,6 +25,8 @@ public:
             *out = static_cast<IOleClientSite*>(this);
         else if (IsEqualIID(iid, IID_IOleInPlaceSite) || IsEqualIID(iid, IID_IOleWindow))
             *out = static_cast<IOleInPlaceSite*>(this);
+        else if (windowless && (IsEqualIID(iid, IID_IOleInPlaceSiteWindowless) || IsEqualIID(iid, IID_IOleInPlaceSiteEx)))
+            *out = static_cast<IOleInPlaceSiteWindowless*>(this);
         else if (IsEqualIID(iid, IID_IServiceProvider) && offersServices)
             *out = static_cast<IServiceProvider*>(this);
         if (!*out)
@@ -85,6 +88,34 @@ public:
     HRESULT STDMETHODCALLTYPE DiscardUndoState() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE DeactivateAndUndo() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT) override { return count("OnPosRectChange", S_OK); }
+    // IOleInPlaceSiteEx, IOleInPlaceSiteWindowless: the page's own surface.
+    HRESULT STDMETHODCALLTYPE OnInPlaceActivateEx(BOOL* noRedraw, DWORD) override {
+        if (noRedraw)
+            *noRedraw = FALSE;
+        return count("OnInPlaceActivateEx", S_OK);
+    }
+    HRESULT STDMETHODCALLTYPE OnInPlaceDeactivateEx(BOOL) override { return count("OnInPlaceDeactivateEx", S_OK); }
+    HRESULT STDMETHODCALLTYPE RequestUIActivate() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE CanWindowlessActivate() override { return count("CanWindowlessActivate", S_OK); }
+    HRESULT STDMETHODCALLTYPE GetCapture() override { return S_FALSE; }
+    HRESULT STDMETHODCALLTYPE SetCapture(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetFocus() override { return S_FALSE; }
+    HRESULT STDMETHODCALLTYPE SetFocus(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetDC(LPCRECT, DWORD, HDC* dc) override {
+        if (dc)
+            *dc = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE ReleaseDC(HDC) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE InvalidateRect(LPCRECT, BOOL) override { return count("InvalidateRect", S_OK); }
+    HRESULT STDMETHODCALLTYPE InvalidateRgn(HRGN, BOOL) override { return count("InvalidateRgn", S_OK); }
+    HRESULT STDMETHODCALLTYPE ScrollRect(INT, INT, LPCRECT, LPCRECT) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE AdjustRect(LPRECT) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnDefWindowMessage(UINT, WPARAM, LPARAM, LRESULT* result) override {
+        if (result)
+            *result = 0;
+        return S_FALSE;
+    }
     // IServiceProvider: no browser behind this page.
     HRESULT STDMETHODCALLTYPE QueryService(REFGUID, REFIID, void** out) override {
         if (out)
@@ -263,6 +294,8 @@ int OleContainer::siteCalls(const std::string& name) const {
 }
 
 void OleContainer::setServiceProvider(bool offered) { m_site->offersServices = offered; }
+
+void OleContainer::setWindowless(bool offered) { m_site->windowless = offered; }
 
 IPropertyBag* OleContainer::makeBag(ParamBag& bag) { return static_cast<IPropertyBag*>(new Bag(bag)); }
 

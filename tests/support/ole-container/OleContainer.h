@@ -1,7 +1,7 @@
 #pragma once
 // The container side of one ActiveX control, as Internet Explorer drives it: a top-level
-// window, a client site that is also the in-place site and offers IServiceProvider (it
-// serves no browser), and a property bag of the object element's <param>s. Every call the
+// window, a client site that is also the in-place site (windowless on request) and offers
+// IServiceProvider (it serves no browser), and a property bag of the object element's <param>s. Every call the
 // control makes on the site is counted by name.
 
 #include <windows.h>
@@ -45,6 +45,8 @@ public:
     int siteCalls(const std::string& name) const;
     // A site that answers IServiceProvider (true) or not.
     void setServiceProvider(bool offered);
+    // A site that lets the control draw on the page's surface without a window of its own.
+    void setWindowless(bool offered);
 
     // A new bag (one reference, the caller's) over the entries of `bag`.
     static IPropertyBag* makeBag(ParamBag& bag);
