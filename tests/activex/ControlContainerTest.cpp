@@ -353,6 +353,22 @@ TEST_F(ControlContainer, WindowedEvenWhereWindowlessIsOffered) {
     page.setWindowless(false);
 }
 
+// A container may drop an active control without deactivating it first.
+TEST_F(ControlContainer, ReleasedWhileActiveGivesEverythingBack) {
+    ParamBag params;
+    embed(params);
+    ASSERT_TRUE(vendorLoaded());
+    HWND window = nullptr;
+    IOleWindow* oleWindow = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&oleWindow)), S_OK);
+    oleWindow->GetWindow(&window);
+    oleWindow->Release();
+    EXPECT_EQ(control->Release(), 0u);
+    control = nullptr;
+    EXPECT_FALSE(vendorLoaded());
+    EXPECT_FALSE(IsWindow(window));
+}
+
 TEST_F(ControlContainer, SiteWithoutServiceProviderIsRefused) {
     create();
     page.setServiceProvider(false);

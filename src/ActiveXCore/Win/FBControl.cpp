@@ -48,13 +48,17 @@ CFBControl::CFBControl()
 
 CFBControl::~CFBControl() {
     m_selfToken.reset();
-    if (pluginMain)
-        shutdown();
-    releaseSiteServices();
-    if (m_host) {
-        m_host->shutdown();
-        m_host.reset();
+    try {
+        // A container may release the control without deactivating it.
+        if (pluginMain)
+            shutdown();
+        if (m_host)
+            m_host->shutdown();
+    } catch (const std::exception& e) {
+        FBLOG_WARN("CFBControl", "Shutdown at release failed: " << e.what());
     }
+    m_host.reset();
+    releaseSiteServices();
     pluginWinModule().unlock();
 }
 
@@ -187,7 +191,12 @@ HRESULT CFBControl::SetSite(IUnknown* site) {
         clientSite->Release();
     if (FAILED(hr))
         return E_FAIL;
-    setReady();
+    try {
+        setReady();
+    } catch (const std::exception& e) {
+        FBLOG_WARN("CFBControl", "SetSite could not make the plug-in ready: " << e.what());
+        return E_FAIL;
+    }
     return S_OK;
 }
 
@@ -310,7 +319,11 @@ HRESULT CFBControl::InPlaceActivate(LONG verb, const RECT* posRect) {
 }
 
 HRESULT CFBControl::InPlaceDeactivate() {
-    shutdown();
+    try {
+        shutdown();
+    } catch (const std::exception& e) {
+        FBLOG_WARN("CFBControl", "Shutdown on deactivation failed: " << e.what());
+    }
     return OleControl::InPlaceDeactivate();
 }
 
@@ -328,8 +341,13 @@ void CFBControl::shutdown() {
 bool CFBControl::ProcessWindowMessage(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     if (m_bWndLess && pluginWin) {
         auto* windowless = dynamic_cast<PluginWindowlessWin*>(pluginWin);
-        if (windowless && windowless->handleWindowlessEvent(msg, wParam, lParam, result))
-            return true;
+        try {
+            if (windowless && windowless->handleWindowlessEvent(msg, wParam, lParam, result))
+                return true;
+        } catch (const std::exception& e) {
+            // Nothing may leave a window procedure; the message gets the standard handling.
+            FBLOG_WARN("CFBControl", "A windowless message failed: " << e.what());
+        }
     }
     return OleControl::ProcessWindowMessage(window, msg, wParam, lParam, result);
 }
@@ -340,7 +358,12 @@ HRESULT CFBControl::OnDraw(HDC dc, const RECT& bounds) {
         return S_OK;
     windowless->setWindowPosition(bounds.left, bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top);
     LRESULT result = 0;
-    windowless->handleWindowlessEvent(WM_PAINT, reinterpret_cast<WPARAM>(dc), 0, result);
+    try {
+        windowless->handleWindowlessEvent(WM_PAINT, reinterpret_cast<WPARAM>(dc), 0, result);
+    } catch (const std::exception& e) {
+        FBLOG_WARN("CFBControl", "Painting failed: " << e.what());
+        return E_FAIL;
+    }
     return S_OK;
 }
 
