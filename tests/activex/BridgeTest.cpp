@@ -10,6 +10,7 @@
 #include "JSAPIAuto.h"
 #include "JSExceptions.h"
 #include "MethodConverter.h"
+#include "ScriptHost.h"
 
 #include <gtest/gtest.h>
 
@@ -450,6 +451,51 @@ TEST_F(Bridge, ValuesToComVariants) {
     host->getComVariant(&out, variant(FB::JSAPIWeakPtr()));
     EXPECT_EQ(V_VT(&out), VT_NULL);
     EXPECT_THROW(host->getComVariant(&out, variant(FB::VariantList{variant(1)})), FB::script_error);
+}
+
+// Plug-in code using page objects of Windows' JScript engine through IDispatchAPI.
+TEST_F(Bridge, ScriptObjectsSeenThroughIDispatchAPI) {
+    orv::test::ScriptHost script;
+    ASSERT_TRUE(script.started());
+    ASSERT_TRUE(script.run(L"var page = { label: 'x', count: 3, scale: function (k) { return this.count * k; } };"
+                           L"function whoIsThis() { return this === whoIsThis; }"));
+    orv::test::ScriptResult page = script.eval(L"page");
+    ASSERT_EQ(V_VT(&page.value), VT_DISPATCH);
+    FB::JSObjectPtr obj = host->getVariant(&page.value).cast<FB::JSObjectPtr>();
+    ASSERT_NE(obj, nullptr);
+    EXPECT_EQ(obj->getJSAPI(), nullptr);  // a page object, not one of ours
+
+    std::vector<std::string> names;
+    obj->getMemberNames(names);
+    EXPECT_EQ(names, (std::vector<std::string>{"label", "count", "scale"}));
+    EXPECT_EQ(obj->getMemberCount(), 3u);
+    EXPECT_TRUE(obj->HasProperty("label"));
+    // A function member is readable, so the narrow test calls it a property; the wide one
+    // knows the name.
+    EXPECT_TRUE(obj->HasMethod(std::wstring(L"scale")));
+    EXPECT_FALSE(obj->HasMethod("label"));
+    EXPECT_EQ(obj->GetProperty("label").convert_cast<std::string>(), "x");
+    obj->SetProperty("label", variant(std::string("y")));
+    EXPECT_EQ(script.eval(L"page.label").text(), "y");
+    obj->SetProperty("count", variant(5));
+    EXPECT_EQ(obj->Invoke("scale", FB::VariantList{variant(2)}).convert_cast<int>(), 10);
+    try {
+        obj->Invoke("label", FB::VariantList{});
+        ADD_FAILURE() << "no exception";
+    } catch (const FB::script_error& e) {
+        EXPECT_STREQ(e.what(), "Method invoke failed");
+    }
+
+    // A function called from the plug-in gets itself as this.
+    orv::test::ScriptResult fn = script.eval(L"whoIsThis");
+    FB::JSObjectPtr function = host->getVariant(&fn.value).cast<FB::JSObjectPtr>();
+    EXPECT_EQ(function->Invoke("", FB::VariantList{}).convert_cast<bool>(), true);
+
+    // A host that has gone: nothing reaches the page any more.
+    host->shutdown();
+    EXPECT_FALSE(obj->HasProperty("label"));
+    EXPECT_TRUE(obj->GetProperty("label").empty());
+    EXPECT_TRUE(obj->Invoke("scale", FB::VariantList{variant(2)}).empty());
 }
 
 } // namespace
