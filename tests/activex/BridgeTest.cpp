@@ -22,6 +22,7 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -451,6 +452,67 @@ TEST_F(Bridge, ValuesToComVariants) {
     host->getComVariant(&out, variant(FB::JSAPIWeakPtr()));
     EXPECT_EQ(V_VT(&out), VT_NULL);
     EXPECT_THROW(host->getComVariant(&out, variant(FB::VariantList{variant(1)})), FB::script_error);
+}
+
+// A page object whose references are counted, to see where they are given back.
+class CountedObject : public IDispatch {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        *out = nullptr;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch))
+            return E_NOINTERFACE;
+        *out = this;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs)); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        releaseThread = GetCurrentThreadId();
+        return static_cast<ULONG>(InterlockedDecrement(&refs));
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        return DISP_E_MEMBERNOTFOUND;
+    }
+    volatile LONG refs = 1;
+    DWORD releaseThread = 0;
+};
+
+// A page object's wrapper dropped on another thread gives its reference back on the main
+// thread only, at the host's next deferred release (here: its shutdown).
+TEST_F(Bridge, ReferencesAreGivenBackOnTheMainThread) {
+    CountedObject page;
+    FB::JSObjectPtr wrapper = FB::ActiveX::IDispatchAPI::create(&page, host);
+    EXPECT_EQ(page.refs, 2);
+    EXPECT_FALSE(wrapper->HasProperty("anything"));
+    std::thread([&wrapper] { wrapper.reset(); }).join();
+    EXPECT_EQ(page.refs, 2);
+    host->shutdown();
+    EXPECT_EQ(page.refs, 1);
+    EXPECT_EQ(page.releaseThread, GetCurrentThreadId());
+}
+
+// A call still queued at shutdown runs then; one it tries to queue is refused, not waited on.
+TEST_F(Bridge, ShutdownRunsQueuedCallsThatScheduleMore) {
+    struct Probe {
+        ActiveXBrowserHost* host;
+        int ran = 0;
+        int innerAccepted = -1;
+    } probe{host.get()};
+    ASSERT_TRUE(host->ScheduleAsyncCall(
+        [](void* data) {
+            auto* p = static_cast<Probe*>(data);
+            ++p->ran;
+            p->innerAccepted = p->host->ScheduleAsyncCall([](void*) {}, nullptr) ? 1 : 0;
+        },
+        &probe));
+    host->shutdown();
+    EXPECT_EQ(probe.ran, 1);
+    EXPECT_EQ(probe.innerAccepted, 0);
 }
 
 // Plug-in code using page objects of Windows' JScript engine through IDispatchAPI.

@@ -131,10 +131,14 @@ void ActiveXBrowserHost::evaluateJavaScript(const std::string& script) {
 }
 
 void ActiveXBrowserHost::shutdown() {
+    std::unique_ptr<WinMessageWindow> messageWin;
     {
         std::lock_guard<std::mutex> lock(m_xtmutex);
-        m_messageWin.reset();
+        messageWin = std::move(m_messageWin);
     }
+    // Destroyed outside the lock: the calls still queued run now and may try to schedule
+    // more, which is refused without waiting for the lock this thread would hold.
+    messageWin.reset();
     BrowserHost::shutdown();
     releaseAndClear(m_spClientSite);
     releaseAndClear(m_htmlDoc);
