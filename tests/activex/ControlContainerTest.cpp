@@ -1,0 +1,593 @@
+// The built control as Internet Explorer drives it, under Wine's COM, OLE and JScript: the
+// module registered (by the installer's host), the control created by class id and by
+// ProgID, sited, given its <param>s through IPersistPropertyBag, activated in place in a
+// real window and deactivated; page script (jscript.dll, the control as a named item)
+// calling every method. The token is the vendor module's double beside the module; the PIN
+// comes from the olvgui companion double.
+
+#include "CompanionDouble.h"
+#include "OleContainer.h"
+#include "ScriptHost.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <dispex.h>
+#include <objsafe.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace orv { namespace test {
+namespace {
+
+const CLSID CLSID_FBControl0 = {0x7c3b5e21, 0x9a4d, 0x4f6e, {0xb8, 0x12, 0x3d, 0x5a, 0x0c, 0x94, 0xe1, 0xf7}};
+const IID IID_IFBControl = {0x3a91c6e4, 0x5b27, 0x4d8f, {0x9e, 0x03, 0x6c, 0x1f, 0x2a, 0x7b, 0x8d, 0x45}};
+const IID DIID_IFBComEventSource = {0x8f6e2d40, 0xa1b3, 0x4c57, {0x8d, 0x29, 0xe0, 0x5b, 0x7c, 0x41, 0xa9, 0x63}};
+
+std::wstring executableFolder() {
+    wchar_t exe[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring path(exe, n);
+    return path.substr(0, path.rfind(L'\\'));
+}
+
+const std::wstring kFolder = executableFolder() + L"\\npapi-winhost";
+const std::wstring kPlugin = kFolder + L"\\nporvanta.dll";
+const std::wstring kVendor = kFolder + L"\\olpkcs11xsg.dll";
+
+DWORD runHeat(const wchar_t* command) {
+    std::wstring line = L"\"" + executableFolder() + L"\\heat.exe\" " + command + L" \"" + kPlugin + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return 0xfffffffe;
+    WaitForSingleObject(process.hProcess, 60000);
+    DWORD code = 0xfffffffd;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return code;
+}
+
+long vendorCalls(const char* which) {
+    HMODULE vendor = GetModuleHandleW(kVendor.c_str());
+    if (!vendor)
+        return -1;
+    auto calls = reinterpret_cast<long (*)(const char*)>(
+        reinterpret_cast<void*>(GetProcAddress(vendor, "vendor_double_calls")));
+    return calls ? calls(which) : -1;
+}
+
+bool vendorLoaded() { return GetModuleHandleW(kVendor.c_str()) != nullptr; }
+
+std::string hex(const unsigned char* bytes, size_t n) {
+    std::string out;
+    char two[3];
+    for (size_t i = 0; i < n; ++i) {
+        std::snprintf(two, sizeof two, "%02X", bytes[i]);
+        out += two;
+    }
+    return out;
+}
+
+// The double's public value of a container: byte i is (i * 7 + the sum of the name's bytes).
+std::vector<unsigned char> tokenValue(const std::string& name) {
+    unsigned sum = 0;
+    for (unsigned char c : name)
+        sum += c;
+    std::vector<unsigned char> value(64);
+    for (unsigned i = 0; i < 64; ++i)
+        value[i] = static_cast<unsigned char>(i * 7 + sum);
+    return value;
+}
+
+std::string pagePublicKey(const std::string& name) {
+    std::vector<unsigned char> v = tokenValue(name);
+    std::vector<unsigned char> page(v.rbegin() + 32, v.rend());
+    page.insert(page.end(), v.rbegin(), v.rbegin() + 32);
+    return hex(page.data(), page.size());
+}
+
+std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+// A script argument: a string or a number, written as a page writes it.
+struct Arg {
+    Arg(const char* s) : literal(L"\"" + wide(s) + L"\"") {}
+    Arg(const std::string& s) : literal(L"\"" + wide(s) + L"\"") {}
+    Arg(double d) : literal(std::to_wstring(static_cast<long long>(d))) {}
+    std::wstring literal;
+};
+
+std::wstring callText(const char* method, const std::vector<Arg>& args) {
+    std::wstring text = L"plugin." + wide(method) + L"(";
+    for (size_t i = 0; i < args.size(); ++i)
+        text += (i ? L", " : L"") + args[i].literal;
+    return text + L")";
+}
+
+class ControlContainer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        OleInitialize(nullptr);
+        CompanionDouble::install(CompanionKind::Configurable).answer("123456");
+        ASSERT_EQ(runHeat(L"register"), 0u);
+    }
+    static void TearDownTestSuite() {
+        EXPECT_EQ(runHeat(L"unregister"), 0u);
+        CoFreeUnusedLibraries();
+        OleUninitialize();
+    }
+
+    void TearDown() override {
+        if (control) {
+            control->Close(OLECLOSE_NOSAVE);
+            control->SetClientSite(nullptr);
+            EXPECT_EQ(control->Release(), 0u);
+            control = nullptr;
+        }
+        // Every instance gave the vendor module back.
+        EXPECT_FALSE(vendorLoaded());
+    }
+
+    void create() {
+        ASSERT_EQ(CoCreateInstance(CLSID_FBControl0, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
+                                   reinterpret_cast<void**>(&control)),
+                  S_OK);
+    }
+
+    // Site, params, in-place activation: the order Internet Explorer follows.
+    void embed(ParamBag& params) {
+        create();
+        ASSERT_EQ(control->SetClientSite(page.site()), S_OK);
+        IPersistPropertyBag* persist = nullptr;
+        ASSERT_EQ(control->QueryInterface(IID_IPersistPropertyBag, reinterpret_cast<void**>(&persist)), S_OK);
+        IPropertyBag* bag = OleContainer::makeBag(params);
+        EXPECT_EQ(persist->Load(bag, nullptr), S_OK);
+        bag->Release();
+        persist->Release();
+        RECT pos = {10, 10, 310, 110};
+        ASSERT_EQ(control->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, page.site(), 0, page.window(), &pos), S_OK);
+    }
+
+    IDispatchEx* dispatch() {
+        IDispatchEx* disp = nullptr;
+        EXPECT_EQ(control->QueryInterface(__uuidof(IDispatchEx), reinterpret_cast<void**>(&disp)), S_OK);
+        return disp;
+    }
+
+    void deactivate() {
+        IOleInPlaceObject* inPlace = nullptr;
+        ASSERT_EQ(control->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)), S_OK);
+        EXPECT_EQ(inPlace->InPlaceDeactivate(), S_OK);
+        inPlace->Release();
+    }
+
+    OleContainer page;
+    IOleObject* control = nullptr;
+};
+
+TEST_F(ControlContainer, CreatedByClassIdAndProgIdWithEveryInterface) {
+    for (const wchar_t* progId : {L"Kelmo.orvanta", L"Kelmo.orvanta.1"}) {
+        CLSID clsid = {};
+        ASSERT_EQ(CLSIDFromProgID(progId, &clsid), S_OK);
+        EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_FBControl0));
+    }
+    create();
+    const IID* interfaces[] = {&DIID_IFBComEventSource, &IID_IDispatch, &__uuidof(IDispatchEx), &IID_IFBControl,
+                               &IID_IViewObjectEx, &IID_IViewObject2, &IID_IViewObject,
+                               &IID_IOleInPlaceObjectWindowless, &IID_IOleInPlaceObject, &IID_IOleWindow,
+                               &IID_IOleInPlaceActiveObject, &IID_IOleControl, &IID_IOleObject,
+                               &IID_IConnectionPointContainer, &IID_IConnectionPoint, &IID_IQuickActivate,
+                               &IID_IObjectWithSite, &IID_IObjectSafety, &IID_IPersistPropertyBag,
+                               &IID_IProvideClassInfo, &IID_IProvideClassInfo2};
+    for (const IID* iid : interfaces) {
+        IUnknown* p = nullptr;
+        EXPECT_EQ(control->QueryInterface(*iid, reinterpret_cast<void**>(&p)), S_OK);
+        if (p)
+            p->Release();
+    }
+    IUnknown* none = nullptr;
+    EXPECT_EQ(control->QueryInterface(IID_IPersistStream, reinterpret_cast<void**>(&none)), E_NOINTERFACE);
+    EXPECT_EQ(none, nullptr);
+    DWORD status = 0;
+    EXPECT_EQ(control->GetMiscStatus(DVASPECT_CONTENT, &status), S_OK);
+    EXPECT_EQ(status, 131473u);
+}
+
+// Site, load, activate, deactivate: the token module comes with the window and goes with it.
+TEST_F(ControlContainer, LifecycleLoadsTheTokenModuleWithTheWindow) {
+    ParamBag params;
+    params.add(L"onload", L"pageLoaded");
+    params.add(L"windowless", L"false");
+    embed(params);
+    EXPECT_EQ(page.siteCalls("QueryService"), 1);
+    EXPECT_EQ(page.siteCalls("OnInPlaceActivate"), 1);
+
+    HWND window = nullptr;
+    IOleWindow* oleWindow = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&oleWindow)), S_OK);
+    EXPECT_EQ(oleWindow->GetWindow(&window), S_OK);
+    oleWindow->Release();
+    ASSERT_TRUE(IsWindow(window));
+    EXPECT_EQ(GetParent(window), page.window());
+    RECT rect;
+    GetWindowRect(window, &rect);
+    EXPECT_EQ(rect.right - rect.left, 300);
+    EXPECT_EQ(rect.bottom - rect.top, 100);
+    ASSERT_TRUE(vendorLoaded());
+    EXPECT_EQ(vendorCalls("Initialize"), 1);
+
+    IDispatchEx* disp = dispatch();
+    VARIANT state;
+    VariantInit(&state);
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    ASSERT_EQ(disp->InvokeEx(DISPID_READYSTATE, 0, DISPATCH_PROPERTYGET, &none, &state, nullptr, nullptr), S_OK);
+    EXPECT_EQ(V_VT(&state), VT_I4);
+    EXPECT_EQ(V_I4(&state), 4);
+    DISPID id = 0;
+    BSTR name = SysAllocString(L"get_version");
+    ASSERT_EQ(disp->GetDispID(name, 0, &id), S_OK);
+    VARIANT version;
+    VariantInit(&version);
+    ASSERT_EQ(disp->InvokeEx(id, 0, DISPATCH_METHOD, &none, &version, nullptr, nullptr), S_OK);
+    ASSERT_EQ(V_VT(&version), VT_BSTR);
+    EXPECT_STREQ(V_BSTR(&version), L"1.1");
+    VariantClear(&version);
+
+    deactivate();
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(vendorLoaded());
+    EXPECT_EQ(page.siteCalls("OnInPlaceDeactivate"), 1);
+    // After deactivation the instance is gone: calls fail cleanly.
+    EXPECT_EQ(disp->InvokeEx(id, 0, DISPATCH_METHOD, &none, &version, nullptr, nullptr), DISP_E_MEMBERNOTFOUND);
+    DISPID after = 0;
+    EXPECT_EQ(disp->GetDispID(name, 0, &after), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(after, DISPID_UNKNOWN);
+    DISPID next = 0;
+    EXPECT_EQ(disp->GetNextDispID(fdexEnumAll, DISPID_STARTENUM, &next), S_FALSE);
+    SysFreeString(name);
+    disp->Release();
+    // A later site change only lets go of what is left.
+    EXPECT_EQ(control->SetClientSite(page.site()), S_OK);
+}
+
+// IObjectWithSite is the other way in: it sites the control and makes it ready at once.
+TEST_F(ControlContainer, SetSiteSitesAndReadies) {
+    create();
+    IObjectWithSite* withSite = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IObjectWithSite, reinterpret_cast<void**>(&withSite)), S_OK);
+    EXPECT_EQ(withSite->SetSite(page.site()), S_OK);
+    IOleClientSite* got = nullptr;
+    EXPECT_EQ(withSite->GetSite(IID_IOleClientSite, reinterpret_cast<void**>(&got)), S_OK);
+    EXPECT_EQ(got, page.site());
+    if (got)
+        got->Release();
+    ScriptHost script;
+    ASSERT_TRUE(script.addItem(L"plugin", control));
+    EXPECT_EQ(script.eval(L"plugin.get_version()").text(), "1.1");
+    EXPECT_EQ(withSite->SetSite(nullptr), S_OK);
+    withSite->Release();
+}
+
+// A live control keeps the module; the page's sink objects connect as event interfaces.
+TEST_F(ControlContainer, ModuleStaysWhileControlsLiveAndSinksConnect) {
+    ParamBag params;
+    embed(params);
+    HMODULE module = GetModuleHandleW(kPlugin.c_str());
+    ASSERT_NE(module, nullptr);
+    auto canUnload = reinterpret_cast<HRESULT(WINAPI*)()>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    ASSERT_NE(canUnload, nullptr);
+    EXPECT_EQ(canUnload(), S_FALSE);
+
+    ScriptHost script;
+    ASSERT_TRUE(script.addItem(L"plugin", control));
+    ASSERT_TRUE(script.run(L"var sink = { fired: 0 }; function handler() {}"));
+    EXPECT_TRUE(script.eval(L"plugin.attachEvent('onload', handler), plugin.detachEvent('onload', handler), true")
+                    .isTrue());
+    ScriptResult sink = script.eval(L"sink");
+    ASSERT_EQ(V_VT(&sink.value), VT_DISPATCH);
+    IConnectionPointContainer* points = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&points)), S_OK);
+    IConnectionPoint* point = nullptr;
+    ASSERT_EQ(points->FindConnectionPoint(DIID_IFBComEventSource, &point), S_OK);
+    DWORD cookie = 0;
+    EXPECT_EQ(point->Advise(V_DISPATCH(&sink.value), &cookie), S_OK);
+    EXPECT_NE(cookie, 0u);
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+    EXPECT_EQ(point->Unadvise(cookie), E_UNEXPECTED);
+    point->Release();
+    points->Release();
+    deactivate();
+}
+
+// This plug-in is windowed on Windows: a page offering windowless activation, and a
+// "windowless" param, still get a control with its own window, painted by that window
+// (IViewObject draws nothing for it).
+TEST_F(ControlContainer, WindowedEvenWhereWindowlessIsOffered) {
+    page.setWindowless(true);
+    ParamBag params;
+    params.add(L"windowless", L"true");
+    embed(params);
+    EXPECT_EQ(page.siteCalls("CanWindowlessActivate"), 0);
+    EXPECT_EQ(page.siteCalls("OnInPlaceActivate"), 1);
+    IOleWindow* oleWindow = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&oleWindow)), S_OK);
+    HWND window = nullptr;
+    EXPECT_EQ(oleWindow->GetWindow(&window), S_OK);
+    EXPECT_TRUE(IsWindow(window));
+    oleWindow->Release();
+    EXPECT_TRUE(vendorLoaded());
+
+    IViewObject* view = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IViewObject, reinterpret_cast<void**>(&view)), S_OK);
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateCompatibleBitmap(GetDC(page.window()), 32, 32);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    PatBlt(dc, 0, 0, 32, 32, WHITENESS);
+    RECTL bounds = {0, 0, 32, 32};
+    EXPECT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0), S_OK);
+    EXPECT_EQ(GetPixel(dc, 16, 16) & 0xFFFFFF, 0xFFFFFFu);
+    EXPECT_EQ(view->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0),
+              DV_E_DVASPECT);
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    view->Release();
+
+    // A windowless message for a windowed control is not handled.
+    IOleInPlaceObjectWindowless* windowlessObject = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IOleInPlaceObjectWindowless, reinterpret_cast<void**>(&windowlessObject)),
+              S_OK);
+    LRESULT result = 0;
+    EXPECT_EQ(windowlessObject->OnWindowMessage(WM_MOUSEMOVE, 0, MAKELPARAM(20, 20), &result), S_FALSE);
+    windowlessObject->Release();
+    deactivate();
+    EXPECT_FALSE(vendorLoaded());
+    page.setWindowless(false);
+}
+
+// A container may drop an active control without deactivating it first.
+TEST_F(ControlContainer, ReleasedWhileActiveGivesEverythingBack) {
+    ParamBag params;
+    embed(params);
+    ASSERT_TRUE(vendorLoaded());
+    HWND window = nullptr;
+    IOleWindow* oleWindow = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&oleWindow)), S_OK);
+    oleWindow->GetWindow(&window);
+    oleWindow->Release();
+    EXPECT_EQ(control->Release(), 0u);
+    control = nullptr;
+    EXPECT_FALSE(vendorLoaded());
+    EXPECT_FALSE(IsWindow(window));
+}
+
+TEST_F(ControlContainer, SiteWithoutServiceProviderIsRefused) {
+    create();
+    page.setServiceProvider(false);
+    EXPECT_EQ(control->SetClientSite(page.site()), E_FAIL);
+    page.setServiceProvider(true);
+}
+
+// A bag that fails as a whole or for single entries still leaves a working control.
+TEST_F(ControlContainer, BrokenPropertyBagsLeaveAWorkingControl) {
+    struct Case {
+        HRESULT whole;
+        bool failOne;
+    };
+    for (const Case& c : {Case{E_FAIL, false}, Case{E_OUTOFMEMORY, false}, Case{S_OK, true}}) {
+        SCOPED_TRACE(c.whole);
+        ParamBag params;
+        params.add(L"windowless", L"false");
+        params.add(L"onload", L"missing");
+        params.failWith = c.whole;
+        if (c.failOne)
+            params.failEntry[L"onload"] = E_UNEXPECTED;
+        embed(params);
+        ScriptHost script;
+        ASSERT_TRUE(script.started());
+        ASSERT_TRUE(script.addItem(L"plugin", control));
+        EXPECT_EQ(script.eval(L"plugin.get_version()").text(), "1.1");
+        control->Close(OLECLOSE_NOSAVE);
+        control->SetClientSite(nullptr);
+        control->Release();
+        control = nullptr;
+    }
+}
+
+TEST_F(ControlContainer, ConnectionPointAndSafetyOptions) {
+    create();
+    IConnectionPointContainer* points = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&points)), S_OK);
+    IConnectionPoint* point = nullptr;
+    EXPECT_EQ(points->FindConnectionPoint(DIID_IFBComEventSource, &point), S_OK);
+    ASSERT_NE(point, nullptr);
+    IConnectionPoint* other = nullptr;
+    EXPECT_EQ(points->FindConnectionPoint(IID_IDispatch, &other), CONNECT_E_NOCONNECTION);
+    EXPECT_EQ(points->FindConnectionPoint(DIID_IFBComEventSource, nullptr), E_POINTER);
+    IID iid = {};
+    EXPECT_EQ(point->GetConnectionInterface(&iid), S_OK);
+    EXPECT_TRUE(IsEqualIID(iid, DIID_IFBComEventSource));
+    EXPECT_EQ(point->Unadvise(12345), E_UNEXPECTED);
+    EXPECT_EQ(point->EnumConnections(nullptr), E_NOTIMPL);
+    // A sink without IDispatch cannot be connected.
+    IPropertyBag* notDispatch = nullptr;
+    ParamBag empty;
+    notDispatch = OleContainer::makeBag(empty);
+    DWORD cookie = 0;
+    EXPECT_EQ(point->Advise(notDispatch, &cookie), CONNECT_E_CANNOTCONNECT);
+    notDispatch->Release();
+    point->Release();
+    points->Release();
+
+    IObjectSafety* safety = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IObjectSafety, reinterpret_cast<void**>(&safety)), S_OK);
+    DWORD supported = 0, enabled = 0;
+    EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled), S_OK);
+    EXPECT_EQ(supported, 3u);
+    EXPECT_EQ(enabled, 0u);
+    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 3, 1), S_OK);
+    EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled), S_OK);
+    EXPECT_EQ(enabled, 1u);
+    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 4, 4), E_FAIL);
+    EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IPersistStream, 1, 1), E_NOINTERFACE);
+    EXPECT_EQ(safety->GetInterfaceSafetyOptions(IID_IPersistStream, &supported, &enabled), E_NOINTERFACE);
+    EXPECT_EQ(supported, 0u);
+    EXPECT_EQ(enabled, 0u);
+    safety->Release();
+}
+
+// Page script's whole session on the token through JScript, the same steps as the
+// NPAPI host test, so that both adapters answer a page alike.
+TEST_F(ControlContainer, ScriptCallsEveryMethod) {
+    ParamBag params;
+    embed(params);
+    ScriptHost script;
+    ASSERT_TRUE(script.started());
+    ASSERT_TRUE(script.addItem(L"plugin", control));
+
+    const std::string name = "Container A";
+    const std::string hash = "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F";
+    const std::vector<unsigned char> value = tokenValue(name);
+    const std::string signature =
+        hex(value.data(), 32) + "1F1E1D1C1B1A191817161514131211100F0E0D0C0B0A09080706050403020100";
+    CompanionDouble companion = CompanionDouble::install(CompanionKind::Configurable);
+    companion.reset();
+
+    struct Step {
+        const char* method;
+        std::vector<Arg> args;
+        char kind;
+        double number;
+        std::string text;
+    };
+    const std::vector<Step> steps = {
+        {"get_version", {}, 's', 0, "1.1"},
+        {"olvIsTokenPresentAndOK", {}, 'b', 1, ""},
+        {"olvIsUserLoggedIn", {}, 'd', -2, ""},
+        {"olvGetNumberOfContainers", {}, 'd', 0, ""},
+        {"olvGetContainerName", {0.0}, 'd', -20, ""},
+        {"olvGenKeyPair", {""}, 'd', -11, ""},
+        {"olvGenKeyPair", {"repair key"}, 'd', -10, ""},
+        {"olvGenKeyPair", {name}, 's', 0, pagePublicKey(name)},
+        {"olvIsUserLoggedIn", {}, 'd', -2, ""},
+        {"olvGenKeyPair", {name}, 'd', -21, ""},
+        {"olvGetNumberOfContainers", {}, 'd', 1, ""},
+        {"olvGetContainerName", {0.0}, 's', 0, name},
+        {"olvGetPublicKey", {name}, 's', 0, pagePublicKey(name)},
+        {"olvGetPublicKey", {"no such container"}, 'd', -20, ""},
+        {"olvSign", {name, hash.substr(1)}, 'd', -11, ""},
+        {"olvSign", {name, hash}, 's', 0, signature},
+        {"olvSign", {"no such container", hash}, 'd', -20, ""},
+        {"olvUserLoginDlg", {}, 'b', 1, ""},
+        {"olvIsUserLoggedIn", {}, 'b', 1, ""},
+        {"olvLogout", {}, 'b', 1, ""},
+        {"olvIsUserLoggedIn", {}, 'd', -2, ""},
+        {"olvDestroyContainer", {""}, 'd', -11, ""},
+        {"olvDestroyContainer", {name}, 'b', 1, ""},
+        {"olvDestroyContainer", {name}, 'd', -20, ""},
+        {"olvGetNumberOfContainers", {}, 'd', 0, ""},
+        {"olvRepair", {"KMBN", hash}, 'd', -11, ""},
+    };
+    EXPECT_EQ(script.eval(L"plugin.version").text(), "1.1");
+    for (const Step& step : steps) {
+        const std::wstring text = callText(step.method, step.args);
+        const ScriptResult got = script.eval(text);
+        SCOPED_TRACE(std::string(step.method));
+        ASSERT_TRUE(got.ok) << std::string(got.error.begin(), got.error.end());
+        if (step.kind == 's') {
+            EXPECT_EQ(got.text(), step.text);
+        } else if (step.kind == 'd') {
+            EXPECT_EQ(got.number(), step.number);
+        } else {
+            EXPECT_EQ(got.isTrue(), step.number != 0);
+        }
+    }
+    EXPECT_EQ(companion.calls(), 7);
+    EXPECT_EQ(vendorCalls("Sign"), 1);
+
+    // The software signature: a fresh nonce each time, 128 upper-case hex characters.
+    const std::string key = "KMBNPFRCUEHDJALXKMBNPFRCUEHDJALXKMBNPFRCUEHDJALXKMBNPFRCUEHDJALK";
+    const std::string first = script.eval(callText("olvRepair", {key, hash})).text();
+    const std::string second = script.eval(callText("olvRepair", {key, hash})).text();
+    EXPECT_EQ(first.size(), 128u);
+    EXPECT_EQ(first.find_first_not_of("0123456789ABCDEF"), std::string::npos);
+    EXPECT_NE(first, second);
+    // Handed to the independent verifier (Botan, outside Wine) by activex_signature_check.
+    std::FILE* out = _wfopen((executableFolder() + L"\\activex-signatures.txt").c_str(), L"w");
+    ASSERT_NE(out, nullptr);
+    for (const std::string& signed_ : {first, second})
+        std::fprintf(out, "%s %s %s\n", key.c_str(), hash.c_str(), signed_.c_str());
+    std::fclose(out);
+    deactivate();
+}
+
+// What script sees of the object's members beyond the methods: attributes, functions
+// handed in and back, typeof, and framework refusals as exceptions with their messages.
+TEST_F(ControlContainer, ScriptSeesPropertiesCallbacksAndErrors) {
+    ParamBag params;
+    embed(params);
+    ScriptHost script;
+    ASSERT_TRUE(script.addItem(L"plugin", control));
+
+    // A page function kept by the plug-in comes back as the same function, callable.
+    ASSERT_TRUE(script.run(L"var calls = 0; function cb(a, b) { calls++; return a * b; }"));
+    EXPECT_TRUE(script.eval(L"plugin.setAttribute('cb', cb), true").isTrue());
+    EXPECT_TRUE(script.eval(L"plugin.getAttribute('cb') === cb").isTrue());
+    EXPECT_EQ(script.eval(L"plugin.getAttribute('cb')(6, 7)").number(), 42);
+    EXPECT_EQ(script.eval(L"calls").number(), 1);
+    // Values of each kind round-trip through the plug-in.
+    struct RoundTrip {
+        const wchar_t* literal;
+        const wchar_t* check;
+    };
+    for (const RoundTrip& r : {RoundTrip{L"'text \\u0416'", L"=== 'text \\u0416'"}, RoundTrip{L"12", L"=== 12"},
+                               RoundTrip{L"2.5", L"=== 2.5"}, RoundTrip{L"true", L"=== true"},
+                               RoundTrip{L"null", L"=== null"}}) {
+        std::wstring set = std::wstring(L"plugin.setAttribute('v', ") + r.literal + L"), plugin.getAttribute('v') " + r.check;
+        EXPECT_TRUE(script.eval(set).isTrue()) << std::string(set.begin(), set.end());
+    }
+    // "version" is read-only: a page's write does not take.
+    script.eval(L"plugin.version = '2.0'");
+    EXPECT_EQ(script.eval(L"plugin.version").text(), "1.1");
+    EXPECT_TRUE(script.eval(L"plugin.valid").isTrue());
+    // A method read as a property is its function object, callable on its own.
+    EXPECT_EQ(script.eval(L"typeof plugin.olvSign").text(), "object");
+    EXPECT_EQ(script.eval(L"var f = plugin.get_version; f()").text(), "1.1");
+    EXPECT_EQ(script.eval(L"typeof plugin.olvNoSuchThing").text(), "undefined");
+
+    // A page asks for the token first; that also finds its slot.
+    ASSERT_TRUE(script.eval(L"plugin.olvIsTokenPresentAndOK()").isTrue());
+    struct Refusal {
+        const wchar_t* call;
+        const char* message;
+    };
+    for (const Refusal& r : {Refusal{L"plugin.olvGetPublicKey('a', 'b')", "Too many arguments, expected 1."},
+                             Refusal{L"plugin.olvSign('a')", nullptr},
+                             Refusal{L"plugin.olvGetContainerName('not a number')", nullptr},
+                             Refusal{L"plugin.attachEvent('onx')", nullptr}}) {
+        std::wstring caught = std::wstring(L"(function(){ try { ") + r.call +
+                              L"; return 'no exception'; } catch (e) { return 'caught:' + e.message; } })()";
+        const size_t boxes = OleContainer::messageBoxes().size();
+        ScriptResult got = script.eval(caught);
+        for (size_t i = boxes; i < OleContainer::messageBoxes().size(); ++i)
+            ADD_FAILURE() << "message box: " << OleContainer::messageBoxes()[i];
+        ASSERT_TRUE(got.ok);
+        const std::string text = got.text();
+        EXPECT_EQ(text.compare(0, 7, "caught:"), 0) << text;
+        if (r.message) {
+            EXPECT_EQ(text, std::string("caught:") + r.message);
+        }
+    }
+    deactivate();
+}
+
+}  // namespace
+}} // namespace orv::test
