@@ -257,6 +257,31 @@ TEST_F(ControlContainer, LifecycleLoadsTheTokenModuleWithTheWindow) {
     EXPECT_EQ(control->SetClientSite(page.site()), S_OK);
 }
 
+// On a page with a window "onload" calls the page's function once, with the plug-in's root
+// object. An "on..." param naming a function the page lacks is no error.
+TEST_F(ControlContainer, OnloadCallsThePageOnceWithTheRootObject) {
+    ScriptHost script;
+    ASSERT_TRUE(script.started());
+    ASSERT_TRUE(script.run(L"var loads = []; function pageLoaded(p) { loads.push(p); }"));
+    IWebBrowser2* browser = script.makeBrowser();
+    ASSERT_NE(browser, nullptr);
+    page.servePage(browser);
+    browser->Release();
+    ParamBag params;
+    params.add(L"onload", L"pageLoaded");
+    params.add(L"onclick", L"noSuchFunction");
+    embed(params);
+    ASSERT_TRUE(script.addItem(L"plugin", control));
+    OleContainer::pump(300);
+    EXPECT_EQ(script.eval(L"loads.length").number(), 1.0);
+    EXPECT_EQ(script.eval(L"loads[0].version + '|' + loads[0].get_version()").text(), "1.1|1.1");
+    // Later activity on the page does not call it again.
+    deactivate();
+    OleContainer::pump(100);
+    EXPECT_EQ(script.eval(L"loads.length").number(), 1.0);
+    page.servePage(nullptr);
+}
+
 // IObjectWithSite is the other way in: it sites the control and makes it ready at once.
 TEST_F(ControlContainer, SetSiteSitesAndReadies) {
     create();
