@@ -438,6 +438,15 @@ TEST_F(Bridge, ValuesToComVariants) {
         }
         VariantClear(&out);
     }
+    // Zero characters go out to the page as they came in from it.
+    for (const std::string& text : {std::string("a\0b\0", 4), std::string("\0", 1)}) {
+        VARIANT zeros;
+        host->getComVariant(&zeros, variant(text));
+        ASSERT_EQ(V_VT(&zeros), VT_BSTR);
+        EXPECT_EQ(std::wstring(V_BSTR(&zeros), SysStringLen(V_BSTR(&zeros))), std::wstring(text.begin(), text.end()));
+        EXPECT_EQ(host->getVariant(&zeros).cast<std::string>(), text);
+        VariantClear(&zeros);
+    }
     // A plug-in object goes out as its COM wrapper and comes back as itself.
     VARIANT out;
     host->getComVariant(&out, variant(FB::JSAPIPtr(api)));
