@@ -438,6 +438,15 @@ TEST_F(Bridge, ValuesToComVariants) {
         }
         VariantClear(&out);
     }
+    // Zero characters go out to the page as they came in from it.
+    for (const std::string& text : {std::string("a\0b\0", 4), std::string("\0", 1)}) {
+        VARIANT zeros;
+        host->getComVariant(&zeros, variant(text));
+        ASSERT_EQ(V_VT(&zeros), VT_BSTR);
+        EXPECT_EQ(std::wstring(V_BSTR(&zeros), SysStringLen(V_BSTR(&zeros))), std::wstring(text.begin(), text.end()));
+        EXPECT_EQ(host->getVariant(&zeros).cast<std::string>(), text);
+        VariantClear(&zeros);
+    }
     // A plug-in object goes out as its COM wrapper and comes back as itself.
     VARIANT out;
     host->getComVariant(&out, variant(FB::JSAPIPtr(api)));
@@ -452,6 +461,43 @@ TEST_F(Bridge, ValuesToComVariants) {
     host->getComVariant(&out, variant(FB::JSAPIWeakPtr()));
     EXPECT_EQ(V_VT(&out), VT_NULL);
     EXPECT_THROW(host->getComVariant(&out, variant(FB::VariantList{variant(1)})), FB::script_error);
+}
+
+// On a page with a window, lists and maps reach script as the page's own arrays and objects,
+// nested ones and empty ones included.
+TEST_F(Bridge, ListsAndMapsBecomeThePagesArraysAndObjects) {
+    orv::test::ScriptHost script;
+    ASSERT_TRUE(script.started());
+    IWebBrowser2* browser = script.makeBrowser();
+    ASSERT_NE(browser, nullptr);
+    auto pageHost = std::make_shared<ActiveXBrowserHost>(browser, nullptr);
+    browser->Release();
+    ASSERT_NE(pageHost->getDOMWindow(), nullptr);
+
+    struct Row {
+        const wchar_t* name;
+        variant value;
+        const wchar_t* probe;
+        const char* expected;
+    };
+    const FB::VariantMap inner{{"k", variant(std::string("v"))}};
+    const Row rows[] = {
+        {L"list", variant(FB::VariantList{variant(1), variant(std::string("two")), variant(inner), variant(FB::VariantList{})}),
+         L"(list instanceof Array) + '|' + list.length + '|' + list[0] + '|' + list[1] + '|' + list[2].k + '|' + list[3].length",
+         "true|4|1|two|v|0"},
+        {L"empty", variant(FB::VariantList{}), L"(empty instanceof Array) + '|' + empty.length", "true|0"},
+        {L"map", variant(FB::VariantMap{{"a", variant(1)}, {"b c", variant(std::string("x"))}, {"in", variant(inner)}}),
+         L"typeof map + '|' + map.a + '|' + map['b c'] + '|' + map['in'].k", "object|1|x|v"},
+    };
+    for (const Row& r : rows) {
+        VARIANT out;
+        pageHost->getComVariant(&out, r.value);
+        ASSERT_EQ(V_VT(&out), VT_DISPATCH);
+        ASSERT_TRUE(script.addItem(r.name, V_DISPATCH(&out)));
+        VariantClear(&out);
+        EXPECT_EQ(script.eval(r.probe).text(), r.expected);
+    }
+    pageHost->shutdown();
 }
 
 // A page object whose references are counted, to see where they are given back.

@@ -40,8 +40,7 @@ const std::wstring kFolder = executableFolder() + L"\\npapi-winhost";
 const std::wstring kPlugin = kFolder + L"\\nporvanta.dll";
 const std::wstring kVendor = kFolder + L"\\olpkcs11xsg.dll";
 
-DWORD runHeat(const wchar_t* command) {
-    std::wstring line = L"\"" + executableFolder() + L"\\heat.exe\" " + command + L" \"" + kPlugin + L"\"";
+DWORD runLine(std::wstring line) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
@@ -53,6 +52,10 @@ DWORD runHeat(const wchar_t* command) {
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     return code;
+}
+
+DWORD runHeat(const wchar_t* command) {
+    return runLine(L"\"" + executableFolder() + L"\\heat.exe\" " + command + L" \"" + kPlugin + L"\"");
 }
 
 long vendorCalls(const char* which) {
@@ -255,6 +258,91 @@ TEST_F(ControlContainer, LifecycleLoadsTheTokenModuleWithTheWindow) {
     disp->Release();
     // A later site change only lets go of what is left.
     EXPECT_EQ(control->SetClientSite(page.site()), S_OK);
+}
+
+// On a page with a window "onload" calls the page's function once, with the plug-in's root
+// object. An "on..." param naming a function the page lacks is no error.
+TEST_F(ControlContainer, OnloadCallsThePageOnceWithTheRootObject) {
+    ScriptHost script;
+    ASSERT_TRUE(script.started());
+    ASSERT_TRUE(script.run(L"var loads = []; function pageLoaded(p) { loads.push(p); }"));
+    IWebBrowser2* browser = script.makeBrowser();
+    ASSERT_NE(browser, nullptr);
+    page.servePage(browser);
+    browser->Release();
+    ParamBag params;
+    params.add(L"onload", L"pageLoaded");
+    params.add(L"onclick", L"noSuchFunction");
+    embed(params);
+    ASSERT_TRUE(script.addItem(L"plugin", control));
+    OleContainer::pump(300);
+    EXPECT_EQ(script.eval(L"loads.length").number(), 1.0);
+    EXPECT_EQ(script.eval(L"loads[0].version + '|' + loads[0].get_version()").text(), "1.1|1.1");
+    // Later activity on the page does not call it again.
+    deactivate();
+    OleContainer::pump(100);
+    EXPECT_EQ(script.eval(L"loads.length").number(), 1.0);
+    page.servePage(nullptr);
+}
+
+// Registered the way a user without administrator rights does it (regsvr32 /n /i:user), with
+// the machine-wide registration taken away for the while. Windows' COM reads the classes of
+// HKCU\Software\Classes before the machine's; Wine's COM (measured with Wine 8.0) looks
+// only at the machine's, so there it answers "not registered" although the user's keys are
+// all in place. The test takes whichever COM it runs under at its word: a control COM finds
+// is embedded and called, one it does not find must be refused with COM's own errors.
+TEST_F(ControlContainer, RegisteredForTheUserOnly) {
+    ASSERT_EQ(runHeat(L"unregister"), 0u);
+    const std::wstring module = L"\"" + kPlugin + L"\"";
+    EXPECT_EQ(CoCreateInstance(CLSID_FBControl0, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
+                               reinterpret_cast<void**>(&control)),
+              REGDB_E_CLASSNOTREG);
+    ASSERT_EQ(control, nullptr);
+    ASSERT_EQ(runLine(L"regsvr32 /s /n /i:user " + module), 0u);
+
+    HKEY server = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER,
+                            L"Software\\Classes\\CLSID\\{7C3B5E21-9A4D-4F6E-B812-3D5A0C94E1F7}\\InprocServer32", 0,
+                            KEY_READ, &server),
+              ERROR_SUCCESS);
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = sizeof path - sizeof path[0];
+    EXPECT_EQ(RegQueryValueExW(server, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size), ERROR_SUCCESS);
+    RegCloseKey(server);
+    EXPECT_EQ(lstrcmpiW(path, kPlugin.c_str()), 0);
+
+    CLSID clsid = {};
+    const HRESULT byProgId = CLSIDFromProgID(L"Kelmo.orvanta", &clsid);
+    const HRESULT byClassId = CoCreateInstance(CLSID_FBControl0, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
+                                               reinterpret_cast<void**>(&control));
+    std::printf("per-user registration as COM sees it: CLSIDFromProgID 0x%08lX, CoCreateInstance 0x%08lX\n",
+                static_cast<unsigned long>(byProgId), static_cast<unsigned long>(byClassId));
+    if (SUCCEEDED(byClassId)) {
+        ASSERT_EQ(byProgId, S_OK);
+        EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_FBControl0));
+        control->Release();
+        control = nullptr;
+        ParamBag params;
+        embed(params);
+        ScriptHost script;
+        ASSERT_TRUE(script.addItem(L"plugin", control));
+        EXPECT_EQ(script.eval(L"plugin.get_version()").text(), "1.1");
+        deactivate();
+        control->Close(OLECLOSE_NOSAVE);
+        control->SetClientSite(nullptr);
+        EXPECT_EQ(control->Release(), 0u);
+        control = nullptr;
+    } else {
+        EXPECT_EQ(byProgId, CO_E_CLASSSTRING);
+        EXPECT_EQ(byClassId, REGDB_E_CLASSNOTREG);
+        EXPECT_EQ(control, nullptr);
+        control = nullptr;
+    }
+    EXPECT_EQ(runLine(L"regsvr32 /s /u /n /i:user " + module), 0u);
+    EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes\\CLSID\\{7C3B5E21-9A4D-4F6E-B812-3D5A0C94E1F7}",
+                            0, KEY_READ, &server),
+              ERROR_SUCCESS);
+    ASSERT_EQ(runHeat(L"register"), 0u);
 }
 
 // IObjectWithSite is the other way in: it sites the control and makes it ready at once.

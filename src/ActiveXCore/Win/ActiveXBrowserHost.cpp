@@ -46,6 +46,21 @@ std::string bstrToUtf8(BSTR text) {
     }
 }
 
+// The way back keeps zero characters as well: a value read from the page and handed back
+// must reach it unchanged.
+std::wstring utf8ToWide(const std::string& text) {
+    std::wstring out;
+    std::string::size_type start = 0;
+    for (;;) {
+        std::string::size_type zero = text.find('\0', start);
+        out += utf8_to_wstring(text.substr(start, zero == std::string::npos ? std::string::npos : zero - start));
+        if (zero == std::string::npos)
+            return out;
+        out += L'\0';
+        start = zero + 1;
+    }
+}
+
 } // namespace
 
 ActiveXBrowserHost::ActiveXBrowserHost(IWebBrowser2* doc, IOleClientSite* site)
@@ -323,7 +338,8 @@ void ActiveXBrowserHost::getComVariant(VARIANT* dest, const variant& var) {
         V_VT(dest) = VT_R8;
         V_R8(dest) = var.cast<double>();
     } else if (var.is_of_type<std::string>() || var.is_of_type<std::wstring>()) {
-        std::wstring text = var.convert_cast<std::wstring>();
+        std::wstring text =
+            var.is_of_type<std::string>() ? utf8ToWide(var.cast<std::string>()) : var.cast<std::wstring>();
         V_VT(dest) = VT_BSTR;
         V_BSTR(dest) = makeBstr(text);
     } else if (var.is_of_type<VariantList>()) {

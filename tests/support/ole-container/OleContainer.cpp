@@ -3,6 +3,7 @@
 #include "ComObject.h"
 
 #include <oleauto.h>
+#include <shlguid.h>
 
 namespace orv { namespace test {
 
@@ -116,12 +117,25 @@ public:
             *result = 0;
         return S_FALSE;
     }
-    // IServiceProvider: no browser behind this page.
-    HRESULT STDMETHODCALLTYPE QueryService(REFGUID, REFIID, void** out) override {
-        if (out)
-            *out = nullptr;
+    // IServiceProvider: the page's browser, when there is one.
+    HRESULT STDMETHODCALLTYPE QueryService(REFGUID service, REFIID iid, void** out) override {
+        if (!out)
+            return count("QueryService", E_POINTER);
+        *out = nullptr;
+        if (browser && IsEqualGUID(service, SID_SWebBrowserApp))
+            return count("QueryService", browser->QueryInterface(iid, out));
         return count("QueryService", E_NOINTERFACE);
     }
+
+    void setBrowser(IWebBrowser2* page) {
+        if (page)
+            page->AddRef();
+        if (browser)
+            browser->Release();
+        browser = page;
+    }
+    ~ContainerSite() override { setBrowser(nullptr); }
+    IWebBrowser2* browser = nullptr;
 
 private:
     HRESULT count(const char* name, HRESULT hr) {
@@ -294,6 +308,8 @@ int OleContainer::siteCalls(const std::string& name) const {
 }
 
 void OleContainer::setServiceProvider(bool offered) { m_site->offersServices = offered; }
+
+void OleContainer::servePage(IWebBrowser2* browser) { m_site->setBrowser(browser); }
 
 void OleContainer::setWindowless(bool offered) { m_site->windowless = offered; }
 

@@ -1,12 +1,13 @@
 #pragma once
 // The container side of one ActiveX control, as Internet Explorer drives it: a top-level
 // window, a client site that is also the in-place site (windowless on request) and offers
-// IServiceProvider (it serves no browser), and a property bag of the object element's <param>s. Every call the
+// IServiceProvider (serving a browser only when given one), and a property bag of the object element's <param>s. Every call the
 // control makes on the site is counted by name.
 
 #include <windows.h>
 #include <ocidl.h>
 #include <oleidl.h>
+#include <exdisp.h>
 
 #include <map>
 #include <string>
@@ -45,6 +46,9 @@ public:
     int siteCalls(const std::string& name) const;
     // A site that answers IServiceProvider (true) or not.
     void setServiceProvider(bool offered);
+    // The browser the site's IServiceProvider answers for SID_SWebBrowserApp (the container
+    // keeps a reference); null: no browser behind the page, as before.
+    void servePage(IWebBrowser2* browser);
     // A site that lets the control draw on the page's surface without a window of its own.
     void setWindowless(bool offered);
 

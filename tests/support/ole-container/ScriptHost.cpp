@@ -1,6 +1,7 @@
 #include "ScriptHost.h"
 
 #include "ComObject.h"
+#include "Page.h"
 
 #include <oleauto.h>
 
@@ -168,6 +169,17 @@ bool ScriptHost::run(const std::wstring& code) {
     SysFreeString(info.bstrDescription);
     SysFreeString(info.bstrHelpFile);
     return SUCCEEDED(hr);
+}
+
+IWebBrowser2* ScriptHost::makeBrowser() {
+    if (!m_script)
+        return nullptr;
+    IDispatch* global = nullptr;
+    if (FAILED(m_script->GetScriptDispatch(nullptr, &global)) || !global)
+        return nullptr;
+    IWebBrowser2* browser = makePageBrowser(global, m_parse);
+    global->Release();
+    return browser;
 }
 
 }} // namespace orv::test

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <activscp.h>
+#include <exdisp.h>
 
 #include <map>
 #include <string>
@@ -43,6 +44,9 @@ public:
     ScriptResult eval(const std::wstring& expression);
     // Runs statements (function definitions and the like).
     bool run(const std::wstring& code);
+    // Internet Explorer's browser over this engine's page: its window's members are this
+    // engine's globals (one reference, the caller's; null when the engine did not start).
+    IWebBrowser2* makeBrowser();
 
 private:
     IActiveScript* m_script = nullptr;
