@@ -8,6 +8,7 @@
 #include "CompanionDouble.h"
 #include "OleContainer.h"
 #include "ScriptHost.h"
+#include "VendorPageSteps.h"
 
 #include <gtest/gtest.h>
 
@@ -69,48 +70,18 @@ long vendorCalls(const char* which) {
 
 bool vendorLoaded() { return GetModuleHandleW(kVendor.c_str()) != nullptr; }
 
-std::string hex(const unsigned char* bytes, size_t n) {
-    std::string out;
-    char two[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(two, sizeof two, "%02X", bytes[i]);
-        out += two;
-    }
-    return out;
-}
-
-// The double's public value of a container: byte i is (i * 7 + the sum of the name's bytes).
-std::vector<unsigned char> tokenValue(const std::string& name) {
-    unsigned sum = 0;
-    for (unsigned char c : name)
-        sum += c;
-    std::vector<unsigned char> value(64);
-    for (unsigned i = 0; i < 64; ++i)
-        value[i] = static_cast<unsigned char>(i * 7 + sum);
-    return value;
-}
-
-std::string pagePublicKey(const std::string& name) {
-    std::vector<unsigned char> v = tokenValue(name);
-    std::vector<unsigned char> page(v.rbegin() + 32, v.rend());
-    page.insert(page.end(), v.rbegin(), v.rbegin() + 32);
-    return hex(page.data(), page.size());
-}
-
 std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
-// A script argument: a string or a number, written as a page writes it.
-struct Arg {
-    Arg(const char* s) : literal(L"\"" + wide(s) + L"\"") {}
-    Arg(const std::string& s) : literal(L"\"" + wide(s) + L"\"") {}
-    Arg(double d) : literal(std::to_wstring(static_cast<long long>(d))) {}
-    std::wstring literal;
-};
+using Arg = PageArg;
 
+// The call as page script writes it.
 std::wstring callText(const char* method, const std::vector<Arg>& args) {
     std::wstring text = L"plugin." + wide(method) + L"(";
-    for (size_t i = 0; i < args.size(); ++i)
-        text += (i ? L", " : L"") + args[i].literal;
+    for (size_t i = 0; i < args.size(); ++i) {
+        text += i ? L", " : L"";
+        text += args[i].isText ? L"\"" + wide(args[i].text) + L"\""
+                               : std::to_wstring(static_cast<long long>(args[i].number));
+    }
     return text + L")";
 }
 
@@ -541,51 +512,12 @@ TEST_F(ControlContainer, ScriptCallsEveryMethod) {
     ASSERT_TRUE(script.started());
     ASSERT_TRUE(script.addItem(L"plugin", control));
 
-    const std::string name = "Container A";
-    const std::string hash = "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F";
-    const std::vector<unsigned char> value = tokenValue(name);
-    const std::string signature =
-        hex(value.data(), 32) + "1F1E1D1C1B1A191817161514131211100F0E0D0C0B0A09080706050403020100";
+    const std::string hash = kPageHash;
     CompanionDouble companion = CompanionDouble::install(CompanionKind::Configurable);
     companion.reset();
 
-    struct Step {
-        const char* method;
-        std::vector<Arg> args;
-        char kind;
-        double number;
-        std::string text;
-    };
-    const std::vector<Step> steps = {
-        {"get_version", {}, 's', 0, "1.1"},
-        {"olvIsTokenPresentAndOK", {}, 'b', 1, ""},
-        {"olvIsUserLoggedIn", {}, 'd', -2, ""},
-        {"olvGetNumberOfContainers", {}, 'd', 0, ""},
-        {"olvGetContainerName", {0.0}, 'd', -20, ""},
-        {"olvGenKeyPair", {""}, 'd', -11, ""},
-        {"olvGenKeyPair", {"repair key"}, 'd', -10, ""},
-        {"olvGenKeyPair", {name}, 's', 0, pagePublicKey(name)},
-        {"olvIsUserLoggedIn", {}, 'd', -2, ""},
-        {"olvGenKeyPair", {name}, 'd', -21, ""},
-        {"olvGetNumberOfContainers", {}, 'd', 1, ""},
-        {"olvGetContainerName", {0.0}, 's', 0, name},
-        {"olvGetPublicKey", {name}, 's', 0, pagePublicKey(name)},
-        {"olvGetPublicKey", {"no such container"}, 'd', -20, ""},
-        {"olvSign", {name, hash.substr(1)}, 'd', -11, ""},
-        {"olvSign", {name, hash}, 's', 0, signature},
-        {"olvSign", {"no such container", hash}, 'd', -20, ""},
-        {"olvUserLoginDlg", {}, 'b', 1, ""},
-        {"olvIsUserLoggedIn", {}, 'b', 1, ""},
-        {"olvLogout", {}, 'b', 1, ""},
-        {"olvIsUserLoggedIn", {}, 'd', -2, ""},
-        {"olvDestroyContainer", {""}, 'd', -11, ""},
-        {"olvDestroyContainer", {name}, 'b', 1, ""},
-        {"olvDestroyContainer", {name}, 'd', -20, ""},
-        {"olvGetNumberOfContainers", {}, 'd', 0, ""},
-        {"olvRepair", {"KMBN", hash}, 'd', -11, ""},
-    };
     EXPECT_EQ(script.eval(L"plugin.version").text(), "1.1");
-    for (const Step& step : steps) {
+    for (const PageStep& step : vendorPageSteps()) {
         const std::wstring text = callText(step.method, step.args);
         const ScriptResult got = script.eval(text);
         SCOPED_TRACE(std::string(step.method));
@@ -598,8 +530,8 @@ TEST_F(ControlContainer, ScriptCallsEveryMethod) {
             EXPECT_EQ(got.isTrue(), step.number != 0);
         }
     }
-    EXPECT_EQ(companion.calls(), 7);
-    EXPECT_EQ(vendorCalls("Sign"), 1);
+    EXPECT_EQ(companion.calls(), kPagePinPrompts);
+    EXPECT_EQ(vendorCalls("Sign"), kPageTokenSignatures);
 
     // The software signature: a fresh nonce each time, 128 upper-case hex characters.
     const std::string key = "KMBNPFRCUEHDJALXKMBNPFRCUEHDJALXKMBNPFRCUEHDJALXKMBNPFRCUEHDJALK";

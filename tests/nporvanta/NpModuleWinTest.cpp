@@ -6,6 +6,7 @@
 
 #include "CompanionDouble.h"
 #include "NpapiWinHost.h"
+#include "VendorPageSteps.h"
 
 #include <gtest/gtest.h>
 
@@ -77,45 +78,7 @@ std::string describe(const Outcome& o) {
     }
 }
 
-// A script argument: a string or a number, as a page passes it (numbers always as double).
-struct Arg {
-    Arg(const char* s) : isText(true), text(s) {}
-    Arg(std::string s) : isText(true), text(std::move(s)) {}
-    Arg(double d) : isText(false), number(d) {}
-    bool isText;
-    std::string text;
-    double number = 0;
-};
-
-std::string hex(const unsigned char* bytes, size_t n) {
-    std::string out;
-    char two[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(two, sizeof two, "%02X", bytes[i]);
-        out += two;
-    }
-    return out;
-}
-
-// The double's public value of a container: byte i is (i * 7 + the sum of the name's bytes).
-std::vector<unsigned char> tokenValue(const std::string& name) {
-    unsigned sum = 0;
-    for (unsigned char c : name)
-        sum += c;
-    std::vector<unsigned char> value(64);
-    for (unsigned i = 0; i < 64; ++i)
-        value[i] = static_cast<unsigned char>(i * 7 + sum);
-    return value;
-}
-
-// The page's key text: X and Y, each most significant byte first (the token has them
-// least significant first).
-std::string pagePublicKey(const std::string& name) {
-    std::vector<unsigned char> v = tokenValue(name);
-    std::vector<unsigned char> page(v.rbegin() + 32, v.rend());
-    page.insert(page.end(), v.rbegin(), v.rbegin() + 32);
-    return hex(page.data(), page.size());
-}
+using Arg = PageArg;
 
 // What a browser hands a windowed instance: its child window, 300 x 100.
 NPWindow windowedIn(HWND child) {
@@ -246,58 +209,12 @@ TEST_F(NpModuleWin, EveryScriptMethodReachesTheToken) {
     ASSERT_NE(GetModuleHandleW(kVendor.c_str()), nullptr);
     EXPECT_EQ(vendorCalls("Initialize"), 1);
 
-    const std::string name = "Container A";
-    const std::string hash = "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F";
-    const std::vector<unsigned char> value = tokenValue(name);
-    // The token is handed the hash bytes in reverse; the page gets the halves swapped.
-    const std::string signature =
-        hex(value.data(), 32) + "1F1E1D1C1B1A191817161514131211100F0E0D0C0B0A09080706050403020100";
-
+    const std::string hash = kPageHash;
     CompanionDouble companion = CompanionDouble::install(CompanionKind::Configurable);
     companion.reset();
 
-    struct Step {
-        const char* method;
-        std::vector<Arg> args;
-        char kind;
-        double number;
-        std::string text;
-    };
-    const std::vector<Step> steps = {
-        {"get_version", {}, 's', 0, "1.1"},
-        {"olvIsTokenPresentAndOK", {}, 'b', 1, ""},
-        {"olvIsUserLoggedIn", {}, 'd', -2, ""},
-        {"olvGetNumberOfContainers", {}, 'd', 0, ""},
-        {"olvGetContainerName", {0.0}, 'd', -20, ""},
-        {"olvGenKeyPair", {""}, 'd', -11, ""},
-        {"olvGenKeyPair", {"repair key"}, 'd', -10, ""},
-        {"olvGenKeyPair", {name}, 's', 0, pagePublicKey(name)},
-        {"olvIsUserLoggedIn", {}, 'd', -2, ""},  // logged out again after the pair was made
-        {"olvGenKeyPair", {name}, 'd', -21, ""},
-        {"olvGetNumberOfContainers", {}, 'd', 1, ""},
-        {"olvGetContainerName", {0.0}, 's', 0, name},
-        {"olvGetPublicKey", {name}, 's', 0, pagePublicKey(name)},
-        {"olvGetPublicKey", {"no such container"}, 'd', -20, ""},
-        {"olvGetPublicKey", {"repair key"}, 'd', -20, ""},
-        {"olvSign", {name, hash.substr(1)}, 'd', -11, ""},
-        {"olvSign", {name, hash + "0"}, 'd', -11, ""},
-        {"olvSign", {name, hash}, 's', 0, signature},
-        {"olvSign", {"no such container", hash}, 'd', -20, ""},
-        {"olvUserLoginDlg", {}, 'b', 1, ""},
-        {"olvIsUserLoggedIn", {}, 'b', 1, ""},
-        {"olvUserLoginDlg", {}, 'b', 1, ""},  // already logged in: no prompt
-        {"olvLogout", {}, 'b', 1, ""},
-        {"olvLogout", {}, 'b', 1, ""},
-        {"olvIsUserLoggedIn", {}, 'd', -2, ""},
-        {"olvDestroyContainer", {""}, 'd', -11, ""},
-        {"olvDestroyContainer", {name}, 'b', 1, ""},
-        {"olvDestroyContainer", {name}, 'd', -20, ""},
-        {"olvGetNumberOfContainers", {}, 'd', 0, ""},
-        {"olvRepair", {"KMBN", hash}, 'd', -11, ""},
-        {"olvRepair", {std::string(64, 'K'), hash.substr(2)}, 'd', -11, ""},
-    };
     EXPECT_EQ(property(root, "version").text, "1.1");
-    for (const Step& step : steps) {
+    for (const PageStep& step : vendorPageSteps()) {
         const Outcome got = call(root, step.method, step.args);
         SCOPED_TRACE(std::string(step.method) + " -> " + describe(got));
         ASSERT_TRUE(got.ok) << lastException();
@@ -309,11 +226,8 @@ TEST_F(NpModuleWin, EveryScriptMethodReachesTheToken) {
         else
             EXPECT_EQ(got.boolean, step.number != 0);
     }
-    // PIN prompts: each key pair, signature and destruction asked for while logged out
-    // (missing containers included: the search for the private key needs the login), and
-    // the first login; none for the refusals decided before the token is asked.
-    EXPECT_EQ(companion.calls(), 7);
-    EXPECT_EQ(vendorCalls("Sign"), 1);
+    EXPECT_EQ(companion.calls(), kPagePinPrompts);
+    EXPECT_EQ(vendorCalls("Sign"), kPageTokenSignatures);
 
     // The software signature: a fresh nonce each time, 128 upper-case hex characters.
     const std::string key = "KMBNPFRCUEHDJALXKMBNPFRCUEHDJALXKMBNPFRCUEHDJALXKMBNPFRCUEHDJALK";
