@@ -1,5 +1,6 @@
 #include "COMJavascriptObject.h"
 
+#include "ObjectSafety.h"
 #include "PluginWinModule.h"
 
 #include <new>
@@ -53,30 +54,11 @@ ULONG COMJavascriptObject::Release() {
 }
 
 HRESULT COMJavascriptObject::GetInterfaceSafetyOptions(REFIID iid, DWORD* supported, DWORD* enabled) {
-    if (!supported || !enabled)
-        return E_POINTER;
-    IUnknown* probe = nullptr;
-    HRESULT hr = QueryInterface(iid, reinterpret_cast<void**>(&probe));
-    if (FAILED(hr)) {
-        *supported = 0;
-        *enabled = 0;
-        return hr;
-    }
-    probe->Release();
-    *supported = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
-    *enabled = m_safety;
-    return S_OK;
+    return Atl::getSafetyOptions(static_cast<IObjectSafety*>(this), iid, DWORD(INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA), m_safety, supported, enabled);
 }
 
 HRESULT COMJavascriptObject::SetInterfaceSafetyOptions(REFIID iid, DWORD mask, DWORD enabled) {
-    IUnknown* probe = nullptr;
-    if (FAILED(QueryInterface(iid, reinterpret_cast<void**>(&probe))))
-        return E_NOINTERFACE;
-    probe->Release();
-    if (mask & ~DWORD(INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA))
-        return E_FAIL;
-    m_safety = (m_safety & ~mask) | (enabled & mask);
-    return S_OK;
+    return Atl::setSafetyOptions(static_cast<IObjectSafety*>(this), iid, DWORD(INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA), mask, enabled, m_safety);
 }
 
 HRESULT COMJavascriptObject::GetClassInfo(ITypeInfo** info) {

@@ -1,6 +1,7 @@
 #include "FBControl.h"
 
 #include "FactoryBase.h"
+#include "ObjectSafety.h"
 #include "PluginCore.h"
 #include "PluginWinModule.h"
 #include "PluginWindowWin.h"
@@ -387,30 +388,11 @@ void CFBControl::invalidateWindow(uint32_t left, uint32_t top, uint32_t right, u
 }
 
 HRESULT CFBControl::GetInterfaceSafetyOptions(REFIID iid, DWORD* supported, DWORD* enabled) {
-    if (!supported || !enabled)
-        return E_POINTER;
-    IUnknown* probe = nullptr;
-    HRESULT hr = QueryInterface(iid, reinterpret_cast<void**>(&probe));
-    if (FAILED(hr)) {
-        *supported = 0;
-        *enabled = 0;
-        return hr;
-    }
-    probe->Release();
-    *supported = supportedSafety();
-    *enabled = m_safety;
-    return S_OK;
+    return Atl::getSafetyOptions(static_cast<IObjectSafety*>(this), iid, supportedSafety(), m_safety, supported, enabled);
 }
 
 HRESULT CFBControl::SetInterfaceSafetyOptions(REFIID iid, DWORD mask, DWORD enabled) {
-    IUnknown* probe = nullptr;
-    if (FAILED(QueryInterface(iid, reinterpret_cast<void**>(&probe))))
-        return E_NOINTERFACE;
-    probe->Release();
-    if (mask & ~supportedSafety())
-        return E_FAIL;
-    m_safety = (m_safety & ~mask) | (enabled & mask);
-    return S_OK;
+    return Atl::setSafetyOptions(static_cast<IObjectSafety*>(this), iid, supportedSafety(), mask, enabled, m_safety);
 }
 
 } // namespace ActiveX
