@@ -4,6 +4,7 @@
 // the same fake browser in one process; the ratio of the two is printed at the end.
 
 #include "FakeNpapiBrowser.h"
+#include "MedianKeeper.h"
 
 #include <benchmark/benchmark.h>
 
@@ -86,18 +87,6 @@ void BM_BareNpobjectGetVersion(benchmark::State& state) { invokeGetVersion(state
 BENCHMARK(BM_BridgeGetVersion)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_BareNpobjectGetVersion)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_BridgeGetVersionAsPageResolvesIt)->Repetitions(5)->ReportAggregatesOnly(true);
-
-// Keeps the median time per call of each benchmark as the console shows it.
-class MedianKeeper : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> median;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.aggregate_name == "median")
-                median[run.run_name.function_name] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
 
 [[noreturn]] void fail(const std::string& what) {
     std::fprintf(stderr, "npapi_bridge_bench: %s\n", what.c_str());

@@ -7,6 +7,7 @@
 // of the two is printed at the end.
 
 #include "FakeNpapiBrowser.h"
+#include "MedianKeeper.h"
 #include "SoftHsmToken.h"
 
 #include <benchmark/benchmark.h>
@@ -177,18 +178,6 @@ void BM_DirectLoginSignLogout(benchmark::State& state) {
 BENCHMARK(BM_BridgeOlvSign)->Repetitions(5)->ReportAggregatesOnly(true)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DirectCSign)->Repetitions(5)->ReportAggregatesOnly(true)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DirectLoginSignLogout)->Repetitions(5)->ReportAggregatesOnly(true)->Unit(benchmark::kMicrosecond);
-
-// Keeps the median time per call of each benchmark as the console shows it.
-class MedianKeeper : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> median;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.aggregate_name == "median")
-                median[run.run_name.function_name] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
 
 [[noreturn]] void fail(const std::string& what) {
     std::fprintf(stderr, "npapi_sign_bench: %s\n", what.c_str());
