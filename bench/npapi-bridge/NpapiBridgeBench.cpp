@@ -3,12 +3,11 @@
 // NPObject whose class answers the same string straight from its invoke. Both run against
 // the same fake browser in one process; the ratio of the two is printed at the end.
 
+#include "BenchPlugin.h"
 #include "FakeNpapiBrowser.h"
 #include "MedianKeeper.h"
 
 #include <benchmark/benchmark.h>
-
-#include <dlfcn.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -100,36 +99,17 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     FakeNpapiBrowser browser;
     g_browser = &browser;
-    void* module = dlopen(ORV_NPORVANTA_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (!module)
-        fail(dlerror());
-    auto initialize = reinterpret_cast<NP_InitializeFunc>(dlsym(module, "NP_Initialize"));
-    auto shutdown = reinterpret_cast<NP_ShutdownFunc>(dlsym(module, "NP_Shutdown"));
-    if (!initialize || !shutdown)
-        fail("an NPAPI export is missing");
-    NPPluginFuncs funcs;
-    std::memset(&funcs, 0, sizeof funcs);
-    funcs.size = sizeof funcs;
-    if (initialize(browser.table(), &funcs) != NPERR_NO_ERROR)
-        fail("NP_Initialize failed");
-    NPP npp = browser.instance(0);
-    if (funcs.newp(const_cast<char*>("application/x-orvanta"), npp, NP_EMBED, 0, nullptr, nullptr, nullptr) !=
-        NPERR_NO_ERROR)
-        fail("NPP_New failed");
-    if (funcs.getvalue(npp, NPPVpluginScriptableNPObject, &g_root) != NPERR_NO_ERROR || !g_root)
-        fail("no scriptable object");
-    g_getVersion = browser.stringId("get_version");
-    g_bare = browser.table()->createobject(npp, &bareClass);
-
     MedianKeeper reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-
-    browser.table()->releaseobject(g_bare);
-    browser.table()->releaseobject(g_root);
-    funcs.destroy(npp, nullptr);
-    browser.destroyInstance(npp);
-    shutdown();
-    dlclose(module);
+    try {
+        BenchPlugin plugin(browser, ORV_NPORVANTA_PATH, false);
+        g_root = plugin.root();
+        g_getVersion = browser.stringId("get_version");
+        g_bare = browser.table()->createobject(plugin.npp(), &bareClass);
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+        browser.table()->releaseobject(g_bare);
+    } catch (const std::exception& e) {
+        fail(e.what());
+    }
 
     const double bridge = reporter.median["BM_BridgeGetVersion"];
     const double bare = reporter.median["BM_BareNpobjectGetVersion"];

@@ -6,6 +6,7 @@
 // (not recording), so the module and its forwarding cost the same on both sides; the ratio
 // of the two is printed at the end.
 
+#include "BenchPlugin.h"
 #include "FakeNpapiBrowser.h"
 #include "MedianKeeper.h"
 #include "SoftHsmToken.h"
@@ -205,30 +206,8 @@ int main(int argc, char** argv) {
 
         FakeNpapiBrowser browser;
         g_browser = &browser;
-        void* module = dlopen((folder / "nporvanta.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!module)
-            fail(dlerror());
-        auto initialize = reinterpret_cast<NP_InitializeFunc>(dlsym(module, "NP_Initialize"));
-        auto shutdown = reinterpret_cast<NP_ShutdownFunc>(dlsym(module, "NP_Shutdown"));
-        if (!initialize || !shutdown)
-            fail("an NPAPI export is missing");
-        NPPluginFuncs funcs;
-        std::memset(&funcs, 0, sizeof funcs);
-        funcs.size = sizeof funcs;
-        if (initialize(browser.table(), &funcs) != NPERR_NO_ERROR)
-            fail("NP_Initialize failed");
-        NPP npp = browser.instance(0);
-        if (funcs.newp(const_cast<char*>("application/x-orvanta"), npp, NP_EMBED, 0, nullptr, nullptr, nullptr) !=
-            NPERR_NO_ERROR)
-            fail("NPP_New failed");
-        NPWindow window{};
-        window.width = 300;
-        window.height = 100;
-        window.type = NPWindowTypeDrawable;
-        if (funcs.setwindow(npp, &window) != NPERR_NO_ERROR)
-            fail("NPP_SetWindow failed");
-        if (funcs.getvalue(npp, NPPVpluginScriptableNPObject, &g_root) != NPERR_NO_ERROR || !g_root)
-            fail("no scriptable object");
+        BenchPlugin plugin(browser, (folder / "nporvanta.so").string(), true);
+        g_root = plugin.root();
 
         std::string answer = call("olvIsTokenPresentAndOK", {});
         if (answer != "true")
@@ -249,12 +228,6 @@ int main(int argc, char** argv) {
         benchmark::RunSpecifiedBenchmarks(&reporter);
 
         dlclose(standin);
-        browser.table()->releaseobject(g_root);
-        funcs.setwindow(npp, nullptr);
-        funcs.destroy(npp, nullptr);
-        browser.destroyInstance(npp);
-        shutdown();
-        dlclose(module);
 
         const double bridge = reporter.median["BM_BridgeOlvSign"];
         const double direct = reporter.median["BM_DirectCSign"];
