@@ -56,17 +56,32 @@ DWORD run(const std::wstring& commandLine, std::string* output = nullptr) {
     std::wstring line = commandLine;
     BOOL started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
     CloseHandle(writeEnd);
+    if (!started) {
+        CloseHandle(readEnd);
+        return 0xfffffffe;
+    }
+    // Read while the program runs and stop when it has ended, not at the pipe's end: a
+    // process the program starts (Wine starts its services on first need) can inherit the
+    // pipe and keep it open for the rest of the session.
     std::string text;
-    if (started) {
-        char buffer[4096];
-        DWORD got = 0;
-        while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    char buffer[4096];
+    const DWORD start = GetTickCount();
+    for (bool ended = false; !ended;) {
+        ended = WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0;
+        DWORD available = 0;
+        while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+            DWORD got = 0;
+            if (!ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) || got == 0)
+                break;
             text.append(buffer, got);
+        }
+        if (!ended && GetTickCount() - start > 120000) {
+            TerminateProcess(process.hProcess, 0xfffffffc);
+            WaitForSingleObject(process.hProcess, 5000);
+            break;
+        }
     }
     CloseHandle(readEnd);
-    if (!started)
-        return 0xfffffffe;
-    WaitForSingleObject(process.hProcess, 60000);
     DWORD code = 0xfffffffd;
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hProcess);
