@@ -22,6 +22,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -220,12 +221,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int peer = -1;
     const int socket = peerSaying(data + 1, size - 1, peer);
     PeerModel model(data + 1, size - 1);
+    // The peer reads what it is told, as a pinentry does: otherwise a long enough run of
+    // answers to INQUIREs fills the stream and the conversation waits on it for ever.
+    std::thread reader([peer] {
+        char sink[4096];
+        while (read(peer, sink, sizeof sink) > 0) {
+        }
+    });
     switch (choice & 3) {
     case 0: pinThroughAskPin(socket, model, false); break;
     case 1: oneCommand(socket, model, choice >> 2); break;
     case 2: pinThroughAskPin(socket, model, true); break;
     default: originPrompt(socket, model); break;
     }
+    shutdown(peer, SHUT_RD);
+    reader.join();
     close(peer);
     return 0;
 }
