@@ -393,6 +393,17 @@ TEST_F(PinentryTty, ErrorBoxWaitsForTheUser) {
     EXPECT_TRUE(sawPrompt_) << screen_;
 }
 
+// A connected stream whose far end (pair[1]) has already said everything in `said` and
+// closed its writing side, as a pinentry that answered and ended would leave it.
+bool streamSaying(const std::string& said, int (&pair)[2]) {
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0)
+        return false;
+    if (write(pair[1], said.data(), said.size()) != static_cast<ssize_t>(said.size()))
+        return false;
+    shutdown(pair[1], SHUT_WR);
+    return true;
+}
+
 // The same conversation over a stream that already holds everything the peer will say, so
 // the awkward answers a program could give need no program: lines too long for the
 // protocol, a last line without its newline, an end before the answer.
@@ -419,9 +430,7 @@ TEST(PinentryStream, PeerOutputEndsInAPinOrAFailure) {
     };
     for (const Case& c : cases) {
         int pair[2];
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-        ASSERT_EQ(write(pair[1], c.said.data(), c.said.size()), static_cast<ssize_t>(c.said.size()));
-        shutdown(pair[1], SHUT_WR);
+        ASSERT_TRUE(streamSaying(c.said, pair)) << c.what;
         PinentryConversation pinentry;
         const PinEntryHandler previous =
             setPinEntryHandler([&] { return pinentry.attach(pair[0]) && askPinOver(pinentry); });
@@ -455,9 +464,7 @@ TEST(PinentryStream, OriginAnswerComesOnlyFromAPlainOkOrNo) {
     };
     for (const Case& c : cases) {
         int pair[2];
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-        ASSERT_EQ(write(pair[1], c.said.data(), c.said.size()), static_cast<ssize_t>(c.said.size()));
-        shutdown(pair[1], SHUT_WR);
+        ASSERT_TRUE(streamSaying(c.said, pair)) << c.what;
         PinentryConversation pinentry;
         const OriginAnswer answer = pinentry.attach(pair[0]) ? askOriginOver(pinentry, "https://example.org")
                                                              : OriginAnswer::NoAnswer;
