@@ -12,11 +12,15 @@ the host looks for it. --runner runs it (tools/wine-run for the Windows build).
 import argparse
 import json
 import os
+import pty
+import select
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 import unittest
 
 ORIGIN = "https://bank.example"
@@ -323,6 +327,57 @@ class PromptsOfManyHosts(unittest.TestCase):
         self.assertEqual(answers[0].get("error"), "The page origin https://new.example is not allowed to use the token")
         self.assertEqual(self.counts()["notok"], 1)
         self.assertEqual(self.answers_file(), ["allow " + ORIGIN, "deny https://new.example"])
+
+
+    def test_a_stray_enter_in_debians_pinentry_curses_denies(self):
+        # The real pinentry-curses on a terminal of its own: Enter alone denies; allowing
+        # takes Tab (to the allow button) and Enter.
+        program = shutil.which("pinentry-curses")
+        if not program:
+            self.skipTest("pinentry-curses is not installed")
+        for keys, verb in (("\r", "deny"), ("\t\r", "allow")):
+            with self.subTest(verb):
+                master, terminal = pty.openpty()
+                try:
+                    wrapper = os.path.join(self.folder, "pinentry-on-a-terminal")
+                    with open(wrapper, "w") as f:
+                        f.write('#!/bin/sh\nexec %s --ttyname %s --ttytype xterm\n' % (program, os.ttyname(terminal)))
+                    os.chmod(wrapper, 0o755)
+                    host = Host(self.folder, self.executable, self.origins, {"ORVANTA_PINENTRY": wrapper})
+                    self.hosts.append(host)
+                    host.send(frame(request(1, "get_version", [], origin="https://%s.example" % verb)))
+                    drawn = b""
+                    end = time.monotonic() + 20
+                    while "Разрешить".encode() not in drawn and time.monotonic() < end:
+                        if select.select([master], [], [], 0.2)[0]:
+                            drawn += os.read(master, 65536)
+                    self.assertIn("Разрешить".encode(), drawn, "the prompt was not drawn")
+                    time.sleep(0.3)  # curses reads keys once it has drawn the whole dialog
+                    os.write(master, keys.encode())
+                    # An allowed page makes the plug-in, whose missing token module brings up
+                    # an error box on the same terminal: Enter closes it.
+                    answered = threading.Event()
+
+                    def close_error_boxes():
+                        while not answered.wait(0.5):
+                            os.write(master, b"\r")
+                    closer = threading.Thread(target=close_error_boxes)
+                    closer.start()
+                    try:
+                        answer = host.receive()
+                    finally:
+                        answered.set()
+                        closer.join()
+                    self.assertEqual(host.close()[0], 0)
+                finally:
+                    os.close(master)
+                    os.close(terminal)
+                if verb == "allow":
+                    self.assertEqual(answer, {"id": 1, "result": "1.1"})
+                else:
+                    self.assertEqual(answer.get("error"), "The page origin https://deny.example is not allowed to use the token")
+        self.assertEqual(self.answers_file(), sorted(["allow " + ORIGIN, "allow https://allow.example",
+                                                      "deny https://deny.example"]))
 
 
 class HostInstall(unittest.TestCase):
