@@ -28,7 +28,7 @@ function findBadText(value, depth) {
     return value.isWellFormed() ? null : 'The arguments hold text that is not valid Unicode (a lone UTF-16 surrogate)';
   if (!value || typeof value !== 'object')
     return null;
-  if (depth > 64)
+  if (depth >= 64)  // the arguments array is the first of the 64 levels the host takes
     return 'The arguments are nested more than 64 levels deep';
   for (const key of Object.keys(value)) {
     const problem = findBadText(key, depth + 1) || findBadText(value[key], depth + 1);
