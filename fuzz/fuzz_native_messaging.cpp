@@ -25,7 +25,8 @@
 namespace {
 
 // The page origin the person already allowed; every other origin is refused or unknown,
-// and its prompt has no answer (so the origins file never grows during a run).
+// and its prompt has no answer (so the origins file never grows during a run; the origins
+// it holds back are forgotten before each input).
 const char* const kAllowed = "https://fuzz.example";
 
 std::string& originsFile() {
@@ -50,6 +51,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace FB::NativeMessaging;
+    std::remove((originsFile() + ".dismissed").c_str());
     AllowedOrigins list(originsFile());
     list.load();
     OriginGate gate(list, [](const std::string&) { return PromptAnswer::NoAnswer; });

@@ -13,6 +13,10 @@
 
 namespace FB { namespace NativeMessaging {
 
+// Arrays and objects nested deeper than this raise FB::script_error either way: no call of
+// the plug-in takes more than a level or two, and each level costs a stack frame.
+constexpr std::size_t kMaxJsonDepth = 64;
+
 variant jsonToVariant(const nlohmann::json& value);
 VariantList jsonToVariantList(const nlohmann::json& array);
 

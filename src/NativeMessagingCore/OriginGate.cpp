@@ -1,5 +1,6 @@
 #include "OriginGate.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace FB { namespace NativeMessaging {
@@ -10,8 +11,8 @@ bool isHostCharacter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
 }
 
-bool isDigits(const std::string& text) {
-    if (text.empty() || text.size() > 5)
+bool isDigits(const std::string& text, std::size_t most) {
+    if (text.empty() || text.size() > most)
         return false;
     for (char c : text)
         if (c < '0' || c > '9')
@@ -46,18 +47,40 @@ bool splitAuthority(const std::string& authority, std::string& host) {
         if (colon != std::string::npos)
             rest = authority.substr(colon);
     }
-    return rest.empty() || (rest[0] == ':' && isDigits(rest.substr(1)));
+    return rest.empty() || (rest[0] == ':' && isDigits(rest.substr(1), 5));
+}
+
+// Four decimal numbers 0-255, the first 127: a name such as "127.evil.example" or
+// "127.0.0.1.nip.io" is somebody's DNS name, not this computer.
+bool isIpv4Loopback(const std::string& host) {
+    int parts = 0;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t dot = host.find('.', start);
+        const std::string part = host.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+        if (!isDigits(part, 3) || std::stoi(part) > 255 || (parts == 0 && part != "127"))
+            return false;
+        ++parts;
+        if (dot == std::string::npos)
+            break;
+        start = dot + 1;
+    }
+    return parts == 4;
 }
 
 bool isLoopbackHost(const std::string& host) {
-    return host == "localhost" || host == "[::1]" || host.compare(0, 4, "127.") == 0;
+    return host == "localhost" || host == "[::1]" || isIpv4Loopback(host);
+}
+
+std::string refusedMessage(const std::string& origin) {
+    return "The page origin " + origin + " is not allowed to use the token";
 }
 
 } // namespace
 
+constexpr std::chrono::seconds OriginGate::kHoldBack;
+
 bool isSecureOrigin(const std::string& origin) {
-    if (origin == "file://")
-        return true;
     const std::size_t separator = origin.find("://");
     if (separator == std::string::npos)
         return false;
@@ -70,28 +93,77 @@ bool isSecureOrigin(const std::string& origin) {
     return scheme == "http" && isLoopbackHost(host);
 }
 
-std::string OriginGate::check(const std::string& origin) {
-    if (!isSecureOrigin(origin))
-        return "The page origin \"" + origin +
-               "\" is not a secure origin: the token is offered only to https pages";
-    m_list.load();
+OriginGate::OriginGate(AllowedOrigins& list, Prompt prompt, Clock now)
+    : m_list(list), m_prompt(std::move(prompt)),
+      m_now(now ? std::move(now) : Clock([] { return std::chrono::system_clock::now(); })) {}
+
+// The remembered answer: `known` tells whether there is one; the text is the refusal, or
+// empty for an allowed origin.
+std::string OriginGate::answered(const std::string& origin, bool& known) {
+    known = true;
+    if (!m_list.load())
+        return "The allowed-origins file " + m_list.path() + " cannot be read (" + m_list.loadError() +
+               "): no page may use the token until it can be read";
     switch (m_list.answerFor(origin)) {
     case AllowedOrigins::Answer::Allowed:
         return std::string();
     case AllowedOrigins::Answer::Denied:
-        return "The page origin " + origin + " is not allowed to use the token";
+        return refusedMessage(origin);
     case AllowedOrigins::Answer::Unknown:
         break;
     }
-    const PromptAnswer answer = m_prompt ? m_prompt(origin) : PromptAnswer::NoAnswer;
-    if (answer == PromptAnswer::NoAnswer)
-        return "The page origin " + origin +
-               " is not allowed to use the token: the permission prompt could not be shown";
-    // An answer that cannot be written still holds for this request.
-    m_list.remember(origin, answer == PromptAnswer::Allow);
-    if (answer == PromptAnswer::Deny)
-        return "The page origin " + origin + " is not allowed to use the token";
+    known = false;
     return std::string();
+}
+
+std::string OriginGate::check(const std::string& origin) {
+    if (!isSecureOrigin(origin))
+        return "The page origin \"" + origin +
+               "\" is not a secure origin: the token is offered only to https pages and to http pages of this "
+               "computer (localhost)";
+    bool known = false;
+    std::string refusal = answered(origin, known);
+    if (known)
+        return refusal;
+
+    std::lock_guard<std::mutex> prompting(m_prompting);
+    const AllowedOrigins::Lock lock = m_list.lock();
+    if (lock.held()) {
+        // Another process may have asked while this one waited for the lock.
+        refusal = answered(origin, known);
+        if (known)
+            return refusal;
+    }
+    const AllowedOrigins::TimePoint now = m_now();
+    AllowedOrigins::TimePoint heldBack = m_heldBack[origin];
+    if (lock.held())
+        heldBack = std::max(heldBack, m_list.heldBackUntilLocked(lock, origin));
+    if (now < heldBack) {
+        const auto seconds =
+            (std::chrono::duration_cast<std::chrono::milliseconds>(heldBack - now).count() + 999) / 1000;
+        return refusedMessage(origin) +
+               " for now: its permission prompt was dismissed or could not be shown; it is not shown again for " +
+               std::to_string(seconds) + " s";
+    }
+
+    const PromptAnswer answer = m_prompt ? m_prompt(origin) : PromptAnswer::NoAnswer;
+    switch (answer) {
+    case PromptAnswer::Allow:
+    case PromptAnswer::Deny:
+        // An answer that cannot be written still holds for this request.
+        if (lock.held())
+            m_list.rememberLocked(lock, origin, answer == PromptAnswer::Allow);
+        return answer == PromptAnswer::Allow ? std::string() : refusedMessage(origin);
+    case PromptAnswer::Dismissed:
+    case PromptAnswer::NoAnswer:
+        break;
+    }
+    m_heldBack[origin] = now + kHoldBack;
+    if (lock.held())
+        m_list.holdBackLocked(lock, origin, now + kHoldBack);
+    return refusedMessage(origin) + (answer == PromptAnswer::Dismissed
+                                         ? ": the permission prompt was dismissed"
+                                         : ": the permission prompt could not be shown");
 }
 
 }} // namespace FB::NativeMessaging

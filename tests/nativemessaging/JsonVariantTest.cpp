@@ -89,3 +89,47 @@ TEST(VariantToJsonObjects, AScriptableObjectCannotGoToThePage) {
 }
 
 } // namespace
+
+namespace {
+
+// `levels` arrays (or objects) inside each other around a 1.
+std::string nestedText(std::size_t levels, bool objects) {
+    std::string text;
+    for (std::size_t i = 0; i < levels; ++i)
+        text += objects ? "{\"a\":" : "[";
+    text += "1";
+    for (std::size_t i = 0; i < levels; ++i)
+        text += objects ? "}" : "]";
+    return text;
+}
+
+variant nestedVariant(std::size_t levels) {
+    variant value(1);
+    for (std::size_t i = 0; i < levels; ++i)
+        value = variant(VariantList{value});
+    return value;
+}
+
+// Nesting costs a stack frame a level: past kMaxJsonDepth levels it is a script error, from
+// the page (deep enough to overflow the stack without the bound) and to it.
+TEST(JsonDepth, IsBoundedBothWays) {
+    for (bool objects : {false, true}) {
+        SCOPED_TRACE(objects ? "objects" : "arrays");
+        EXPECT_NO_THROW(jsonToVariant(json::parse(nestedText(kMaxJsonDepth, objects))));
+        for (std::size_t levels : {kMaxJsonDepth + 1, std::size_t(200000)}) {
+            try {
+                jsonToVariant(json::parse(nestedText(levels, objects)));
+                ADD_FAILURE() << levels << " levels were taken";
+            } catch (const FB::script_error& e) {
+                EXPECT_EQ(std::string(e.what()), "The arguments are nested more than 64 levels deep");
+            }
+        }
+    }
+    EXPECT_THROW(jsonToVariantList(json::parse(nestedText(kMaxJsonDepth + 1, false))), FB::script_error);
+    EXPECT_NO_THROW(jsonToVariantList(json::parse(nestedText(kMaxJsonDepth, false))));
+
+    EXPECT_EQ(jsonText(variantToJson(nestedVariant(kMaxJsonDepth))), nestedText(kMaxJsonDepth, false));
+    EXPECT_THROW(variantToJson(nestedVariant(kMaxJsonDepth + 1)), FB::script_error);
+}
+
+} // namespace

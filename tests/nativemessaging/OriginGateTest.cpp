@@ -6,11 +6,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -32,9 +41,18 @@ INSTANTIATE_TEST_SUITE_P(
     Origins, SecureOrigin,
     ::testing::Values(OriginCase{"https://bank.example", true}, OriginCase{"https://bank.example:8443", true},
                       OriginCase{"http://localhost:8080", true}, OriginCase{"http://127.0.0.1", true},
-                      OriginCase{"http://127.0.0.1:5000", true}, OriginCase{"http://[::1]:80", true},
-                      OriginCase{"https://[2001:db8::1]", true}, OriginCase{"file://", true},
+                      OriginCase{"http://127.0.0.1:5000", true}, OriginCase{"http://127.255.255.254", true},
+                      OriginCase{"http://[::1]:80", true}, OriginCase{"https://[2001:db8::1]", true},
                       OriginCase{"http://bank.example", false}, OriginCase{"http://localhost.evil.example", false},
+                      // Names that merely start like a loopback address are somebody's DNS names.
+                      OriginCase{"http://127.evil.example", false}, OriginCase{"http://127.0.0.1.nip.io", false},
+                      OriginCase{"http://127.0.0.1.", false}, OriginCase{"http://127.1", false},
+                      OriginCase{"http://127.0.0", false}, OriginCase{"http://127.0.0.256", false},
+                      OriginCase{"http://127.0.0.1000", false}, OriginCase{"http://0127.0.0.1", false},
+                      OriginCase{"http://128.0.0.1", false}, OriginCase{"http://10.0.0.1", false},
+                      OriginCase{"http://[::2]", false}, OriginCase{"http://localhost.", false},
+                      // Every local file shares one origin, and opaque origins have none.
+                      OriginCase{"file://", false}, OriginCase{"file:///home/me/mail.html", false},
                       OriginCase{"null", false}, OriginCase{"", false}, OriginCase{"https://", false},
                       OriginCase{"https://bank.example/path", false}, OriginCase{"https://Bank.example", false},
                       OriginCase{"https://bank example", false}, OriginCase{"https://bank.example\nallow x", false},
@@ -96,13 +114,41 @@ TEST_F(Gate, ADeniedOriginIsRefusedFromThenOnWithoutAsking) {
     EXPECT_NE(fileText().find("deny https://evil.example\n"), std::string::npos);
 }
 
-TEST_F(Gate, NoAnswerRefusesThisTimeAndAsksAgainNextTime) {
-    AllowedOrigins list(path_);
-    OriginGate gate(list, answering(PromptAnswer::NoAnswer));
-    EXPECT_NE(gate.check("https://bank.example").find("could not be shown"), std::string::npos);
-    EXPECT_NE(gate.check("https://bank.example"), "");
-    EXPECT_EQ(asked_.size(), 2u);
-    EXPECT_FALSE(fs::exists(path_));
+// A prompt closed without an answer, or one that could not be shown, holds the origin back
+// for a minute in every process that shares the file, then it is asked again; nothing goes
+// into the list of answers.
+TEST_F(Gate, ADismissedOrUnshownPromptHoldsTheOriginBackForAWhile) {
+    const struct {
+        PromptAnswer answer;
+        const char* says;
+    } cases[] = {{PromptAnswer::Dismissed, "the permission prompt was dismissed"},
+                 {PromptAnswer::NoAnswer, "the permission prompt could not be shown"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.says);
+        fs::remove_all(folder_);
+        asked_.clear();
+        auto now = std::chrono::system_clock::now();
+        const OriginGate::Clock clock = [&now] { return now; };
+        AllowedOrigins list(path_);
+        OriginGate gate(list, answering(c.answer), clock);
+        EXPECT_NE(gate.check("https://bank.example").find(c.says), std::string::npos);
+        const std::string held = gate.check("https://bank.example");
+        EXPECT_NE(held.find("not shown again for 60 s"), std::string::npos) << held;
+
+        // Another process: held back too, without a prompt; other origins are still asked.
+        AllowedOrigins again(path_);
+        OriginGate other(again, answering(c.answer), clock);
+        now += std::chrono::seconds(30);
+        EXPECT_NE(other.check("https://bank.example").find("not shown again for 30 s"), std::string::npos);
+        EXPECT_EQ(asked_, std::vector<std::string>{"https://bank.example"});
+        other.check("https://other.example");
+        EXPECT_EQ(asked_.size(), 2u);
+
+        now += std::chrono::seconds(31);
+        EXPECT_NE(other.check("https://bank.example"), "");
+        EXPECT_EQ(asked_.size(), 3u);
+        EXPECT_FALSE(fs::exists(path_));
+    }
 }
 
 TEST_F(Gate, AnInsecureOriginIsRefusedWithoutAskingEvenWhenListed) {
@@ -140,6 +186,117 @@ TEST_F(Gate, AnAnswerThatCannotBeWrittenStillHoldsForThisRequest) {
     OriginGate gate(list, answering(PromptAnswer::Allow));
     EXPECT_EQ(gate.check("https://bank.example"), "");
     EXPECT_EQ(asked_.size(), 1u);
+}
+
+// A file that is there but cannot be read is not an empty list: every page is refused until
+// it can be read, nobody is asked, and the file (a "deny" in it, say) is not written over.
+TEST_F(Gate, AFileThatCannotBeReadIsKeptAndRefusesEveryPage) {
+    fs::create_directories(path_);  // a folder where the file should be
+    AllowedOrigins list(path_);
+    OriginGate gate(list, answering(PromptAnswer::Allow));
+    const std::string refusal = gate.check("https://bank.example");
+    EXPECT_NE(refusal.find("cannot be read"), std::string::npos) << refusal;
+    EXPECT_TRUE(asked_.empty());
+    std::string why;
+    EXPECT_FALSE(list.remember("https://bank.example", true, &why));
+    EXPECT_NE(why.find("cannot be read"), std::string::npos) << why;
+    EXPECT_TRUE(fs::is_directory(path_));
+#ifndef _WIN32
+    if (geteuid() != 0) {  // root reads any file
+        fs::remove_all(path_);
+        std::ofstream(path_) << "deny https://evil.example\n";
+        chmod(path_.c_str(), 0);
+        AllowedOrigins unreadable(path_);
+        OriginGate refusing(unreadable, answering(PromptAnswer::Allow));
+        EXPECT_NE(refusing.check("https://evil.example").find("cannot be read"), std::string::npos);
+        EXPECT_FALSE(unreadable.remember("https://evil.example", true));
+        chmod(path_.c_str(), 0600);
+        EXPECT_EQ(fileText(), "deny https://evil.example\n");
+        EXPECT_TRUE(asked_.empty());
+    }
+#endif
+}
+
+#ifndef _WIN32
+// Which sites use the token is nobody else's business, whatever the umask.
+TEST_F(Gate, TheFileAndTheFoldersMadeForItArePrivate) {
+    const mode_t previous = umask(0);
+    AllowedOrigins list(path_);
+    EXPECT_TRUE(list.remember("https://bank.example", true));
+    umask(previous);
+    struct stat info;
+    ASSERT_EQ(stat(path_.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    for (const fs::path folder : {fs::path(path_).parent_path(), fs::path(path_).parent_path().parent_path()}) {
+        ASSERT_EQ(stat(folder.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << folder;
+    }
+}
+#endif
+
+// Writers in many threads, each with its own list as each process has: no answer is lost.
+TEST_F(Gate, AnswersWrittenAtOnceAreAllKept) {
+    constexpr int kWriters = 12;
+    constexpr int kEach = 15;
+    std::vector<std::thread> writers;
+    std::atomic<int> failed{0};
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&, w] {
+            AllowedOrigins list(path_);
+            for (int i = 0; i < kEach; ++i)
+                if (!list.remember("https://w" + std::to_string(w) + "-" + std::to_string(i) + ".example", i % 2 == 0))
+                    ++failed;
+        });
+    }
+    for (std::thread& t : writers)
+        t.join();
+    EXPECT_EQ(failed.load(), 0);
+    AllowedOrigins list(path_);
+    ASSERT_TRUE(list.load());
+    int kept = 0;
+    for (int w = 0; w < kWriters; ++w)
+        for (int i = 0; i < kEach; ++i)
+            kept += list.answerFor("https://w" + std::to_string(w) + "-" + std::to_string(i) + ".example") ==
+                    (i % 2 == 0 ? AllowedOrigins::Answer::Allowed : AllowedOrigins::Answer::Denied);
+    EXPECT_EQ(kept, kWriters * kEach);
+    // Nothing left beside it but the lock.
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(fs::path(path_).parent_path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"allowed-origins", "allowed-origins.lock"}));
+}
+
+// Six connections of one page at once (each its own gate and list, as each host process has):
+// one prompt, and the others take its answer.
+TEST_F(Gate, OnePromptAtATimeAndTheOthersTakeItsAnswer) {
+    std::atomic<int> open{0};
+    std::atomic<int> most{0};
+    std::atomic<int> prompts{0};
+    const OriginGate::Prompt slow = [&](const std::string&) {
+        ++prompts;
+        const int now = ++open;
+        int seen = most.load();
+        while (now > seen && !most.compare_exchange_weak(seen, now)) {
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        --open;
+        return PromptAnswer::Allow;
+    };
+    std::vector<std::thread> connections;
+    std::atomic<int> allowed{0};
+    for (int i = 0; i < 6; ++i) {
+        connections.emplace_back([&] {
+            AllowedOrigins list(path_);
+            OriginGate gate(list, slow);
+            allowed += gate.check("https://bank.example").empty();
+        });
+    }
+    for (std::thread& t : connections)
+        t.join();
+    EXPECT_EQ(prompts.load(), 1);
+    EXPECT_EQ(most.load(), 1);
+    EXPECT_EQ(allowed.load(), 6);
 }
 
 } // namespace

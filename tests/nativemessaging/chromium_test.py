@@ -61,6 +61,15 @@ def server_for(pages, results):
         def __init__(self, *a, **kw):
             super().__init__(*a, directory=pages, **kw)
 
+        def translate_path(self, path):
+            # /csp-sandboxed/<page> is <page>, served with a sandbox policy (end_headers).
+            return super().translate_path(path.replace("/csp-sandboxed/", "/", 1))
+
+        def end_headers(self):
+            if self.path.startswith("/csp-sandboxed/"):
+                self.send_header("Content-Security-Policy", "sandbox allow-scripts")
+            super().end_headers()
+
         def do_POST(self):
             length = int(self.headers.get("Content-Length", "0"))
             body = self.rfile.read(length)
@@ -140,8 +149,9 @@ class ChromiumThroughTheExtension(unittest.TestCase):
             "ORVANTA_STANDIN_LOG": cls.standin_log,
             # The companion double answers the PIN prompts with the token's user PIN.
             "LD_LIBRARY_PATH": args.companion_dir,
-            # The origin prompt: the scripted pinentry, whose person says no.
-            "ORVANTA_PINENTRY": args.pinentry, "PEER_CONFIRM": "no", "PEER_LOG": cls.pinentry_log,
+            # The origin prompt: the scripted pinentry, whose person presses Enter (OK, which
+            # denies).
+            "ORVANTA_PINENTRY": args.pinentry, "PEER_CONFIRM": "yes", "PEER_LOG": cls.pinentry_log,
         })
         cls.env = env
         page = "%s/allowed.html?next=%s/denied.html" % (cls.allowed_origin, cls.denied_origin)
@@ -251,6 +261,35 @@ class ChromiumThroughTheExtension(unittest.TestCase):
         self.assertEqual(len(answers), 3)
         for answer in answers:
             self.assertTrue(answer.get("rejected", "").startswith("The orvanta host is not available: "), answer)
+
+    def test_sandboxed_documents_of_an_allowed_site_cannot_use_the_token(self):
+        # A sandbox iframe and a page served with a CSP sandbox, both from the allowed origin:
+        # their origin is opaque, and they must not pass as the site their URL names.
+        self.assertIsNotNone(self.denied, "the earlier pages posted no results\n" + self.browser_output())
+        calls_before = self.standin_calls_text()
+        with open(self.pinentry_log) as f:
+            prompts_before = f.read()
+        user_data = os.path.join(self.folder, "opaque")
+        hosts = os.path.join(user_data, "NativeMessagingHosts")
+        os.makedirs(hosts)
+        shutil.copy2(os.path.join(self.user_data, "NativeMessagingHosts", "pelorima.orvanta.json"), hosts)
+        with open(os.path.join(self.folder, "opaque.log"), "w") as log:
+            browser = start_chromium(user_data, self.allowed_origin + "/opaque.html", self.env, log)
+            try:
+                reports = {name: self.results.wait(name, TIMEOUT) for name in ("sandboxed-iframe", "csp-sandboxed")}
+            finally:
+                stop_chromium(browser)
+        message = ("This page has no origin of its own (a sandboxed document or a local file): "
+                   "it cannot use the token")
+        for name, report in reports.items():
+            with self.subTest(name):
+                self.assertIsNotNone(report, "the frame posted no results")
+                self.assertEqual(report["origin"], "null")
+                self.assertEqual(report["results"], [{"rejected": message}] * 3)
+        # No host ran for them: the token module saw no call and nobody was asked.
+        self.assertEqual(self.standin_calls_text(), calls_before)
+        with open(self.pinentry_log) as f:
+            self.assertEqual(f.read(), prompts_before)
 
     def test_round_trip_time(self):
         self.assertIsNotNone(self.allowed, "the page posted no results")

@@ -12,11 +12,15 @@ the host looks for it. --runner runs it (tools/wine-run for the Windows build).
 import argparse
 import json
 import os
+import pty
+import select
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 import unittest
 
 ORIGIN = "https://bank.example"
@@ -41,17 +45,19 @@ def request(id_, method, arguments=None, origin=ORIGIN):
 class Host:
     """One connection: the host process with its standard input and output as the port."""
 
-    def __init__(self, folder, executable):
+    def __init__(self, folder, executable, origins=None, env_extra=None):
         env = dict(os.environ)
-        origins = os.path.join(folder, "allowed-origins")
-        with open(origins, "w") as f:
-            f.write("allow %s\ndeny %s\n" % (ORIGIN, DENIED))
+        if origins is None:
+            origins = os.path.join(folder, "allowed-origins")
+            with open(origins, "w") as f:
+                f.write("allow %s\ndeny %s\n" % (ORIGIN, DENIED))
         if args.runner:
             origins = "Z:" + origins.replace("/", "\\")
         env["ORVANTA_ALLOWED_ORIGINS"] = origins
         # An error box (no token module) must not wait for a person: without a pinentry
         # that can show it, the text goes to standard error.
         env["ORVANTA_PINENTRY"] = "/bin/false"
+        env.update(env_extra or {})
         command = (args.runner or []) + [executable]
         self.stderr = tempfile.TemporaryFile()
         self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
@@ -171,6 +177,19 @@ class HostOverPipe(unittest.TestCase):
                 self.assertWorks()
         self.assertEqual(self.host.close()[0], 0)
 
+    def test_arguments_nested_too_deep_get_a_clear_error_and_the_host_goes_on(self):
+        def nested(levels):
+            return (b'{"id":%d,"origin":"%s","method":"olvRepair","args":['
+                    % (levels, ORIGIN.encode()) + b"[" * levels + b"]" * levels + b',"00"]}')
+        # Within the bound the call reaches the plug-in, which takes no array here.
+        self.assertError(self.host.ask(nested(62)), 62, "Could not convert from")
+        for levels in (64, 1000, 200000):
+            with self.subTest(levels=levels):
+                self.assertError(self.host.ask(nested(levels)), levels,
+                                 "The arguments are nested more than 64 levels deep")
+                self.assertWorks()
+        self.assertEqual(self.host.close()[0], 0)
+
     def test_input_that_breaks_off_ends_the_host_without_an_answer(self):
         self.host.dispose()
         for name, data in [("half a length", b"\x05\x00"),
@@ -227,6 +246,140 @@ class HostOverPipe(unittest.TestCase):
         self.assertEqual(self.host.close(), (0, b""))
 
 
+class PromptsOfManyHosts(unittest.TestCase):
+    """Several host processes at once, as a page with many connections (or many pages) makes
+    them, with a pinentry double that counts the prompts open at the same moment."""
+
+    def setUp(self):
+        if args.runner:
+            self.skipTest("the pinentry prompt is the Linux one")
+        self.folder = tempfile.mkdtemp(prefix="orvanta-host-prompts-")
+        self.executable = os.path.join(self.folder, os.path.basename(args.host))
+        shutil.copy2(args.host, self.executable)
+        self.origins = os.path.join(self.folder, "config", "allowed-origins")
+        os.makedirs(os.path.dirname(self.origins))
+        with open(self.origins, "w") as f:
+            f.write("allow %s\n" % ORIGIN)
+        self.hosts = []
+
+    def tearDown(self):
+        for host in self.hosts:
+            host.dispose()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def ask_at_once(self, origins, answer, delay):
+        """One host per origin, all asked at the same moment; their answers in order."""
+        env = {"ORVANTA_PINENTRY": os.path.join(os.path.dirname(os.path.abspath(__file__)), "counting-pinentry.py"),
+               "COUNT_DIR": self.folder, "COUNT_ANSWER": answer, "COUNT_DELAY": str(delay)}
+        hosts = [Host(self.folder, self.executable, self.origins, env) for _ in origins]
+        self.hosts += hosts
+        for host, origin in zip(hosts, origins):
+            host.send(frame(request(1, "get_version", [], origin=origin)))
+        answers = [host.receive() for host in hosts]
+        for host in hosts:
+            self.assertEqual(host.close()[0], 0, host.errors())
+        return answers
+
+    def counts(self):
+        try:
+            with open(os.path.join(self.folder, "state")) as f:
+                return json.load(f)
+        except FileNotFoundError:
+            return {"open": 0, "most": 0, "prompts": [], "notok": 0}
+
+    def answers_file(self):
+        with open(self.origins) as f:
+            return sorted(line for line in f.read().splitlines() if not line.startswith("#"))
+
+    def test_six_connections_of_one_page_get_one_prompt(self):
+        answers = self.ask_at_once(["https://new.example"] * 6, "allow", 0.3)
+        self.assertEqual(answers, [{"id": 1, "result": "1.1"}] * 6)
+        counts = self.counts()
+        self.assertEqual(len(counts["prompts"]), 1, counts)
+        self.assertIn("https://new.example", counts["prompts"][0])
+        self.assertEqual(counts["most"], 1, counts)
+        self.assertEqual(self.answers_file(), sorted(["allow https://new.example", "allow " + ORIGIN]))
+
+    def test_twelve_answers_at_once_are_all_kept(self):
+        origins = ["https://site%d.example" % i for i in range(12)]
+        answers = self.ask_at_once(origins, "deny", 0.02)
+        self.assertEqual([a.get("error") for a in answers],
+                         ["The page origin %s is not allowed to use the token" % o for o in origins])
+        self.assertEqual(self.answers_file(), sorted(["deny " + o for o in origins] + ["allow " + ORIGIN]))
+        counts = self.counts()
+        self.assertEqual(counts["most"], 1, counts)
+
+    def test_a_dismissed_prompt_holds_the_origin_back_in_every_host(self):
+        answers = self.ask_at_once(["https://new.example"] * 4, "cancel", 0.2)
+        for answer in answers:
+            self.assertTrue(answer.get("error", "").startswith(
+                "The page origin https://new.example is not allowed to use the token"), answer)
+        self.assertEqual(sum("dismissed" in a["error"] for a in answers), 4, answers)
+        # A connection made later, in a process of its own: refused at once, no prompt.
+        later = self.ask_at_once(["https://new.example"], "allow", 0.2)
+        self.assertIn("it is not shown again for", later[0].get("error", ""))
+        self.assertEqual(len(self.counts()["prompts"]), 1, self.counts())
+        self.assertEqual(self.answers_file(), ["allow " + ORIGIN])
+
+    def test_enter_on_the_prompt_denies(self):
+        # OK is the button Enter presses: it denies, and the allow button is another one.
+        answers = self.ask_at_once(["https://new.example"], "deny", 0)
+        self.assertEqual(answers[0].get("error"), "The page origin https://new.example is not allowed to use the token")
+        self.assertEqual(self.counts()["notok"], 1)
+        self.assertEqual(self.answers_file(), ["allow " + ORIGIN, "deny https://new.example"])
+
+
+    def test_a_stray_enter_in_debians_pinentry_curses_denies(self):
+        # The real pinentry-curses on a terminal of its own: Enter alone denies; allowing
+        # takes Tab (to the allow button) and Enter.
+        program = shutil.which("pinentry-curses")
+        if not program:
+            self.skipTest("pinentry-curses is not installed")
+        for keys, verb in (("\r", "deny"), ("\t\r", "allow")):
+            with self.subTest(verb):
+                master, terminal = pty.openpty()
+                try:
+                    wrapper = os.path.join(self.folder, "pinentry-on-a-terminal")
+                    with open(wrapper, "w") as f:
+                        f.write('#!/bin/sh\nexec %s --ttyname %s --ttytype xterm\n' % (program, os.ttyname(terminal)))
+                    os.chmod(wrapper, 0o755)
+                    host = Host(self.folder, self.executable, self.origins, {"ORVANTA_PINENTRY": wrapper})
+                    self.hosts.append(host)
+                    host.send(frame(request(1, "get_version", [], origin="https://%s.example" % verb)))
+                    drawn = b""
+                    end = time.monotonic() + 20
+                    while "Разрешить".encode() not in drawn and time.monotonic() < end:
+                        if select.select([master], [], [], 0.2)[0]:
+                            drawn += os.read(master, 65536)
+                    self.assertIn("Разрешить".encode(), drawn, "the prompt was not drawn")
+                    time.sleep(0.3)  # curses reads keys once it has drawn the whole dialog
+                    os.write(master, keys.encode())
+                    # An allowed page makes the plug-in, whose missing token module brings up
+                    # an error box on the same terminal: Enter closes it.
+                    answered = threading.Event()
+
+                    def close_error_boxes():
+                        while not answered.wait(0.5):
+                            os.write(master, b"\r")
+                    closer = threading.Thread(target=close_error_boxes)
+                    closer.start()
+                    try:
+                        answer = host.receive()
+                    finally:
+                        answered.set()
+                        closer.join()
+                    self.assertEqual(host.close()[0], 0)
+                finally:
+                    os.close(master)
+                    os.close(terminal)
+                if verb == "allow":
+                    self.assertEqual(answer, {"id": 1, "result": "1.1"})
+                else:
+                    self.assertEqual(answer.get("error"), "The page origin https://deny.example is not allowed to use the token")
+        self.assertEqual(self.answers_file(), sorted(["allow " + ORIGIN, "allow https://allow.example",
+                                                      "deny https://deny.example"]))
+
+
 class HostInstall(unittest.TestCase):
     """--install and --uninstall: the manifests where each browser looks for them (on Windows
     beside the program, named by a registry key), and clear refusals of bad arguments."""
@@ -268,6 +421,7 @@ class HostInstall(unittest.TestCase):
         places = {
             "chromium": os.path.join(self.folder, "config", "chromium", "NativeMessagingHosts"),
             "chrome": os.path.join(self.folder, "config", "google-chrome", "NativeMessagingHosts"),
+            "edge": os.path.join(self.folder, "config", "microsoft-edge", "NativeMessagingHosts"),
             "firefox": os.path.join(self.folder, ".mozilla", "native-messaging-hosts"),
         }
         result = self.run_host("--install")
@@ -289,6 +443,34 @@ class HostInstall(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("was not installed", result.stdout)
 
+    def test_a_program_path_that_is_not_utf8_is_refused_clearly(self):
+        if args.runner:
+            self.skipTest("Linux file names are bytes")
+        folder = os.path.join(os.fsencode(self.folder), b"bin-\xff\xfe")
+        os.makedirs(folder)
+        executable = os.path.join(folder, os.fsencode(os.path.basename(args.host)))
+        shutil.copy2(args.host, executable)
+        result = subprocess.run([executable, "--install", "--browser", "chromium"], env=self.env,
+                                capture_output=True, timeout=TIMEOUT)
+        stderr = result.stderr.decode("utf-8", "replace")
+        self.assertEqual(result.returncode, 1, stderr)
+        self.assertIn("is not UTF-8 text", stderr)
+        self.assertIn("bin-\\xFF\\xFE", stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.folder, "config", "chromium")))
+
+    def test_a_system_install_of_a_program_others_can_change_is_refused(self):
+        # The temporary folder is writable by every user (on Windows: not the Administrators'):
+        # anybody could swap the program or put a module beside it that every user's browser
+        # would then load.
+        result = self.run_host("--install", "--system", "--browser", "edge")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("not installed for every user", result.stderr)
+        if args.runner:
+            self.assertIsNone(self.registry_value(r"HKLM\Software\Microsoft\Edge\NativeMessagingHosts\pelorima.orvanta"))
+        else:
+            self.assertIn("can be changed by", result.stderr)
+            self.assertFalse(os.path.exists("/etc/opt/edge/native-messaging-hosts/pelorima.orvanta.json"))
+
     def test_install_and_uninstall_on_windows(self):
         if not args.runner:
             self.skipTest("Windows layout")
@@ -306,6 +488,12 @@ class HostInstall(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIsNone(self.registry_value(key))
         self.assertFalse(os.path.exists(manifest_file))
+        edge = r"HKCU\Software\Microsoft\Edge\NativeMessagingHosts\pelorima.orvanta"
+        result = self.run_host("--install", "--browser", "edge")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("pelorima.orvanta.json", self.registry_value(edge) or "")
+        self.assertEqual(self.run_host("--uninstall", "--browser", "edge").returncode, 0)
+        self.assertIsNone(self.registry_value(edge))
 
 
 def main():

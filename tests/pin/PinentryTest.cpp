@@ -113,8 +113,10 @@ TEST(ScriptedPinentry, OriginPermissionIsTheConfirmCommand) {
         OriginAnswer answer;
     };
     const Case cases[] = {
-        {"yes", "pin", OriginAnswer::Allow},
-        {"no", "pin", OriginAnswer::Deny},
+        // Enter presses OK, which denies; allowing takes the other button.
+        {"yes", "pin", OriginAnswer::Deny},
+        {"notok", "pin", OriginAnswer::Allow},
+        {"no", "pin", OriginAnswer::Dismissed},
         // A pinentry that cannot show anything is no answer, not a no to remember.
         {"nodevice", "pin", OriginAnswer::NoAnswer},
         {"yes", "mute", OriginAnswer::NoAnswer},
@@ -129,7 +131,8 @@ TEST(ScriptedPinentry, OriginPermissionIsTheConfirmCommand) {
             EXPECT_EQ(peer.received(),
                       (std::vector<std::string>{"START", "SETTITLE Доступ к токену",
                                                 "SETDESC Сайт https://bank.example:8443 просит доступ к токену. Разрешить?",
-                                                "SETOK Разрешить", "SETCANCEL Запретить", "CONFIRM", "BYE"}));
+                                                "SETOK Запретить", "SETNOTOK Разрешить", "SETCANCEL Не сейчас",
+                                                "CONFIRM", "BYE"}));
         }
     }
     setenv("ORVANTA_PINENTRY", "/nonexistent/pinentry", 1);
@@ -443,20 +446,24 @@ TEST(PinentryStream, PeerOutputEndsInAPinOrAFailure) {
     }
 }
 
-// Only the program's own OK to CONFIRM allows an origin; only the person's own no (cancel or
-// not confirmed, in the low 16 bits) denies it; anything else is no answer.
+// Enter presses OK, so OK to CONFIRM denies; only the "not OK" button (not confirmed, in the
+// low 16 bits) allows an origin; cancel is a dismissed prompt; anything else is no answer,
+// and so is a pinentry that will not show the allow button.
 TEST(PinentryStream, OriginAnswerComesOnlyFromAPlainOkOrNo) {
-    const std::string opening = "OK Pleased to meet you\nOK\nOK\nOK\nOK\n";  // greeting, four texts
+    const std::string texts = "OK Pleased to meet you\nOK\nOK\nOK\n";  // greeting, title, question, deny
+    const std::string opening = texts + "OK\nOK\n";                         // allow, later
     struct Case {
         const char* what;
         std::string said;
         OriginAnswer answer;
     } cases[] = {
-        {"OK", opening + "OK\n", OriginAnswer::Allow},
-        {"OK with a comment", opening + "S x\nOK thanks\n", OriginAnswer::Allow},
-        {"cancelled", opening + "ERR 83886179 Operation cancelled\n", OriginAnswer::Deny},
-        {"not confirmed", opening + "ERR 83886194 Not confirmed\n", OriginAnswer::Deny},
+        {"OK, the default button", opening + "OK\n", OriginAnswer::Deny},
+        {"OK with a comment", opening + "S x\nOK thanks\n", OriginAnswer::Deny},
+        {"not confirmed, the allow button", opening + "ERR 83886194 Not confirmed\n", OriginAnswer::Allow},
+        {"cancelled", opening + "ERR 83886179 Operation cancelled\n", OriginAnswer::Dismissed},
         {"no device", opening + "ERR 83886360 No such device\n", OriginAnswer::NoAnswer},
+        {"no allow button", texts + "ERR 83886355 Unknown IPC command\nOK\nERR 83886194 Not confirmed\n",
+         OriginAnswer::NoAnswer},
         {"a word that starts with OK", opening + "OKAY\n", OriginAnswer::NoAnswer},
         {"OK without its newline", opening + "OK", OriginAnswer::NoAnswer},
         {"OK after an overlong line", opening + std::string(1100, 'S') + "\nOK\n", OriginAnswer::NoAnswer},

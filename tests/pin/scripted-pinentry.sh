@@ -6,8 +6,9 @@
 #   die     the program ends when asked for the PIN
 #   mute    the program ends before its greeting
 #   refuse  MESSAGE answers an error, as a pinentry without a terminal or display does
-# CONFIRM answers OK, or the error of a person who said no when $PEER_CONFIRM is "no", or
-# the error of a pinentry that cannot show anything when it is "nodevice".
+# CONFIRM answers as the button $PEER_CONFIRM names: OK ("yes", the default), the "not OK"
+# button ("notok"), Cancel ("no"); or the error of a pinentry that cannot show anything when
+# it is "nodevice".
 # With $PEER_HOLD set, GETPIN first creates "$PEER_HOLD.waiting" and waits (at most 10 s) for
 # "$PEER_HOLD.release" to appear.
 log=${PEER_LOG:-/dev/null}
@@ -45,6 +46,7 @@ while IFS= read -r line; do
     CONFIRM*)
         case "${PEER_CONFIRM:-yes}" in
         no) echo "ERR 83886179 Operation cancelled <Pinentry>" ;;
+        notok) echo "ERR 83886194 Not confirmed <Pinentry>" ;;
         nodevice) echo "ERR 83886360 No such device <Pinentry>" ;;
         *) echo "OK" ;;
         esac

@@ -7,15 +7,35 @@ const HOST_NAME = 'pelorima.orvanta';
 // The host refuses longer messages; refuse them here, where the call can still be answered.
 const MAX_REQUEST_BYTES = 1024 * 1024;
 
-function originOf(sender) {
-  if (sender.origin && sender.origin !== 'null')
-    return sender.origin;
-  try {
-    const url = new URL(sender.url);
-    return url.protocol === 'file:' ? 'file://' : url.origin;
-  } catch (e) {
-    return 'null';
+// The page's origin as the browser reports it, or null when the page may not ask at all.
+// A sandboxed document (a sandbox iframe, a page served with a CSP sandbox) has an opaque
+// origin, "null": it must not borrow the origin of the site its URL names, so the URL is
+// never used. Only http and https pages can ask; orvanta-host judges the rest.
+function pageOrigin(sender) {
+  const origin = sender && sender.origin;
+  if (typeof origin !== 'string' || !/^https?:\/\/[^/]+$/.test(origin))
+    return null;
+  return origin;
+}
+
+const OPAQUE_ORIGIN_ERROR = 'This page has no origin of its own (a sandboxed document or a local file): ' +
+  'it cannot use the token';
+
+// Text in the arguments that is not Unicode (a lone UTF-16 surrogate) has no form in the
+// host's JSON: refused here, where the call can still be answered.
+function findBadText(value, depth) {
+  if (typeof value === 'string')
+    return value.isWellFormed() ? null : 'The arguments hold text that is not valid Unicode (a lone UTF-16 surrogate)';
+  if (!value || typeof value !== 'object')
+    return null;
+  if (depth >= 64)  // the arguments array is the first of the 64 levels the host takes
+    return 'The arguments are nested more than 64 levels deep';
+  for (const key of Object.keys(value)) {
+    const problem = findBadText(key, depth + 1) || findBadText(value[key], depth + 1);
+    if (problem)
+      return problem;
   }
+  return null;
 }
 
 function isRequest(request) {
@@ -29,8 +49,8 @@ function isRequest(request) {
 chrome.runtime.onConnect.addListener((pagePort) => {
   if (pagePort.name !== 'orvanta-page')
     return;
-  const origin = originOf(pagePort.sender);
-  const pending = new Map();  // host request id -> the page's id
+  const origin = pageOrigin(pagePort.sender);
+  const pending = new Map();  // host request id -> the page's id, in the order sent
   let nativePort = null;
   let nextId = 1;
   let pageGone = false;
@@ -49,10 +69,20 @@ chrome.runtime.onConnect.addListener((pagePort) => {
   function connectHost() {
     nativePort = chrome.runtime.connectNative(HOST_NAME);
     nativePort.onMessage.addListener((answer) => {
-      if (!answer || !pending.has(answer.id))
-        return;
-      const pageId = pending.get(answer.id);
-      pending.delete(answer.id);
+      if (!answer || typeof answer !== 'object')
+        answer = { error: 'The orvanta host sent an answer that is not an object' };
+      // The host answers one request after the other, in order. An answer it gives to a
+      // message it could not read has no id (null): it belongs to the oldest call waiting.
+      let hostId = answer.id;
+      if (!pending.has(hostId)) {
+        if (pending.size === 0)
+          return;
+        hostId = pending.keys().next().value;
+        if (!Object.prototype.hasOwnProperty.call(answer, 'error'))
+          answer = { error: 'The orvanta host sent an answer that matches no call' };
+      }
+      const pageId = pending.get(hostId);
+      pending.delete(hostId);
       const toPage = { id: pageId };
       if (Object.prototype.hasOwnProperty.call(answer, 'error'))
         toPage.error = String(answer.error);
@@ -60,8 +90,10 @@ chrome.runtime.onConnect.addListener((pagePort) => {
         toPage.result = answer.result;
       answerPage(toPage);
     });
-    nativePort.onDisconnect.addListener(() => {
-      const reason = chrome.runtime.lastError ? chrome.runtime.lastError.message : 'it closed the connection';
+    nativePort.onDisconnect.addListener((port) => {
+      // Firefox tells why on the port, Chromium in lastError.
+      const error = (port && port.error) || chrome.runtime.lastError;
+      const reason = error && error.message ? error.message : 'it closed the connection';
       nativePort = null;
       failAll('The orvanta host is not available: ' + reason);
     });
@@ -71,6 +103,16 @@ chrome.runtime.onConnect.addListener((pagePort) => {
     if (!isRequest(request)) {
       if (request && Number.isSafeInteger(request.id))
         answerPage({ id: request.id, error: 'Malformed request' });
+      return;
+    }
+    if (origin === null) {
+      answerPage({ id: request.id, error: OPAQUE_ORIGIN_ERROR });
+      return;
+    }
+    const badText = findBadText(request.method !== undefined ? request.args : request.get, 0) ||
+      findBadText(request.method, 0);
+    if (badText) {
+      answerPage({ id: request.id, error: badText });
       return;
     }
     const message = { origin };

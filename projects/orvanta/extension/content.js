@@ -25,6 +25,12 @@
       return;
     if (!port)
       connect();
-    port.postMessage(data.request);
+    try {
+      port.postMessage(data.request);
+    } catch (e) {
+      // Arguments the port cannot carry (a value with a cycle, say): the call is answered here.
+      const id = data.request && data.request.id;
+      toPage({ direction: 'answer', answer: { id, error: 'The arguments cannot be sent: ' + (e && e.message) } });
+    }
   });
 })();

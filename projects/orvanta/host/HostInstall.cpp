@@ -1,6 +1,37 @@
 #include "HostInstall.h"
 
+#include "utf8_tools.h"
+
 namespace orv { namespace host {
+
+namespace {
+
+// The path as it can be shown: bytes that are not UTF-8 as \xNN.
+std::string printable(const std::string& path) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : path) {
+        if (c < 0x20 || c >= 0x80) {
+            out += "\\x";
+            out += digits[c >> 4];
+            out += digits[c & 0xF];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+bool isUtf8(const std::string& text) {
+    try {
+        FB::utf8_to_wstring(text);
+        return true;
+    } catch (const FB::text_conversion_error&) {
+        return false;
+    }
+}
+
+} // namespace
 
 bool parseInstallArguments(const std::vector<std::string>& arguments, InstallRequest& request,
                            std::string& error) {
@@ -25,7 +56,7 @@ bool parseInstallArguments(const std::vector<std::string>& arguments, InstallReq
             request.scope = argument == "--user" ? Scope::User : Scope::System;
         } else if (argument == "--browser") {
             if (i + 1 == arguments.size()) {
-                error = "--browser needs a name: chromium, chrome or firefox";
+                error = "--browser needs a name: chromium, chrome, edge or firefox";
                 return false;
             }
             const std::string& name = arguments[++i];
@@ -34,10 +65,12 @@ bool parseInstallArguments(const std::vector<std::string>& arguments, InstallReq
                 browser = Browser::Chromium;
             else if (name == "chrome")
                 browser = Browser::Chrome;
+            else if (name == "edge")
+                browser = Browser::Edge;
             else if (name == "firefox")
                 browser = Browser::Firefox;
             else {
-                error = "unknown browser \"" + name + "\": chromium, chrome or firefox";
+                error = "unknown browser \"" + name + "\": chromium, chrome, edge or firefox";
                 return false;
             }
             if (!sawBrowser)
@@ -57,9 +90,32 @@ bool parseInstallArguments(const std::vector<std::string>& arguments, InstallReq
 }
 
 int runInstall(const InstallRequest& request, std::ostream& out, std::ostream& err) {
-    const std::string path = executablePath();
+    std::string path;
+    try {
+        path = executablePath();
+    } catch (const FB::text_conversion_error&) {
+        err << "orvanta-host: the path of this program is not valid Unicode text; the browsers' manifest cannot "
+               "name it. Move the program to another folder."
+            << std::endl;
+        return 1;
+    }
     if (path.empty()) {
         err << "orvanta-host: cannot find the path of this program" << std::endl;
+        return 1;
+    }
+    if (request.install && !isUtf8(path)) {
+        // The manifest is JSON, which holds only UTF-8 text: the browser could not find it.
+        err << "orvanta-host: the path of this program is not UTF-8 text (" << printable(path)
+            << "); the browsers' manifest cannot name it. Move the program to a folder whose name is UTF-8."
+            << std::endl;
+        return 1;
+    }
+    std::string problem;
+    if (request.install && request.scope == Scope::System && !onlyAdministratorsCanChange(path, problem)) {
+        err << "orvanta-host: not installed for every user: " << problem
+            << ". Every user's browser would run this program and the token module beside it; put it in a "
+               "folder only the administrator can change (and install for yourself with --user meanwhile)."
+            << std::endl;
         return 1;
     }
     int status = 0;

@@ -15,10 +15,10 @@ enum class Scope { User, System };
 struct InstallRequest {
     bool install = true;
     Scope scope = Scope::User;
-    std::vector<Browser> browsers{Browser::Chromium, Browser::Chrome, Browser::Firefox};
+    std::vector<Browser> browsers{Browser::Chromium, Browser::Chrome, Browser::Edge, Browser::Firefox};
 };
 
-// Parses "--install|--uninstall [--browser chromium|chrome|firefox] [--user|--system]";
+// Parses "--install|--uninstall [--browser chromium|chrome|edge|firefox] [--user|--system]";
 // false with a message in `error` for anything else.
 bool parseInstallArguments(const std::vector<std::string>& arguments, InstallRequest& request,
                            std::string& error);
@@ -29,6 +29,11 @@ int runInstall(const InstallRequest& request, std::ostream& out, std::ostream& e
 
 // Platform parts (Posix/, Win/).
 std::string executablePath();
+// A host installed for every user is run by every user's browser and loads the token module
+// from its own folder: false, with the reason, unless the program and every folder above it
+// can be changed only by the administrator (root; on Windows the Administrators, SYSTEM or
+// TrustedInstaller).
+bool onlyAdministratorsCanChange(const std::string& programPath, std::string& problem);
 // Writes (or removes) this browser's manifest for the scope; `where` tells the place.
 bool installManifest(Browser browser, Scope scope, const std::string& manifest, std::string& where,
                      std::string& error);

@@ -14,6 +14,8 @@ const char* browserName(Browser browser) {
         return "chromium";
     case Browser::Chrome:
         return "chrome";
+    case Browser::Edge:
+        return "edge";
     case Browser::Firefox:
         return "firefox";
     }

@@ -13,7 +13,7 @@ extern const char* const kChromiumExtensionId;
 // The extension's id in Firefox (browser_specific_settings.gecko.id).
 extern const char* const kFirefoxExtensionId;
 
-enum class Browser { Chromium, Chrome, Firefox };
+enum class Browser { Chromium, Chrome, Edge, Firefox };
 
 const char* browserName(Browser browser);
 

@@ -13,6 +13,7 @@
 #include "pin/PinEntry.h"
 
 #include <cstdlib>
+#include <exception>
 #include <iostream>
 #include <ostream>
 #include <memory>
@@ -26,8 +27,8 @@ namespace nm = FB::NativeMessaging;
 const char kMimeType[] = "application/x-orvanta";
 
 const char kUsage[] =
-    "usage: orvanta-host --install [--browser chromium|chrome|firefox] [--user|--system]\n"
-    "       orvanta-host --uninstall [--browser chromium|chrome|firefox] [--user|--system]\n"
+    "usage: orvanta-host --install [--browser chromium|chrome|edge|firefox] [--user|--system]\n"
+    "       orvanta-host --uninstall [--browser chromium|chrome|edge|firefox] [--user|--system]\n"
     "Without these the browser starts it to serve the orvanta extension.\n";
 
 // The allowed-origins file: ORVANTA_ALLOWED_ORIGINS when set (administrators and tests),
@@ -43,6 +44,8 @@ nm::PromptAnswer askPerson(const std::string& origin) {
         return nm::PromptAnswer::Allow;
     case orv::OriginAnswer::Deny:
         return nm::PromptAnswer::Deny;
+    case orv::OriginAnswer::Dismissed:
+        return nm::PromptAnswer::Dismissed;
     case orv::OriginAnswer::NoAnswer:
         break;
     }
@@ -94,7 +97,12 @@ int main(int argc, char** argv) {
             std::cerr << "orvanta-host: " << error << "\n" << kUsage;
             return 2;
         }
-        return orv::host::runInstall(request, std::cout, std::cerr);
+        try {
+            return orv::host::runInstall(request, std::cout, std::cerr);
+        } catch (const std::exception& e) {
+            std::cerr << "orvanta-host: " << e.what() << std::endl;
+            return 1;
+        }
     }
     // The browsers pass the caller's origin (Chromium, and --parent-window on Windows) or
     // the manifest path and extension id (Firefox); the page's own origin comes with every

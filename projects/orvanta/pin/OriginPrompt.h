@@ -7,15 +7,18 @@
 
 namespace orv {
 
-enum class OriginAnswer { Allow, Deny, NoAnswer };
+enum class OriginAnswer { Allow, Deny, Dismissed, NoAnswer };
 
-// NoAnswer when no prompt could be shown (no pinentry, no display).
+// Dismissed when the person closed the prompt without saying; NoAnswer when no prompt could
+// be shown (no pinentry, no display). No single key press allows: the default button (what
+// Enter presses) denies.
 OriginAnswer askOriginPermission(const std::string& origin);
 
 // The prompt's texts (UTF-8).
 extern const char* const kOriginPromptCaption;
 extern const char* const kOriginAllowText;
 extern const char* const kOriginDenyText;
+extern const char* const kOriginLaterText;
 // "Сайт <origin> просит доступ к токену. Разрешить?"
 std::string originPromptText(const std::string& origin);
 

@@ -41,6 +41,11 @@
     return got;
   }
 
+  // A call that never settles is a failed case, not a page that waits for ever.
+  function settledWithin(promise) {
+    return Promise.race([promise, new Promise((resolve) => setTimeout(() => resolve('never settled'), 10000))]);
+  }
+
   // A call the plug-in ends with a script error: a rejection with an Error carrying its text.
   async function expectRejection(name, call, messageStart) {
     try {
@@ -107,6 +112,11 @@
     await expectRejection('olvGetContainerName({})', () => o.olvGetContainerName({}), 'Could not convert from');
     await expectRejection('olvRepair()', () => o.olvRepair(), 'Could not convert from');
     await expectRejection('olvSign with a function', () => o.olvSign(() => 1, HASH), '');
+    // Text that is not Unicode has no JSON form for the host: the call is still answered.
+    await expectRejection('olvGetPublicKey with a lone surrogate', () => settledWithin(o.olvGetPublicKey('a\ud800')),
+      'The arguments hold text that is not valid Unicode (a lone UTF-16 surrogate)');
+    await expectRejection('olvSign with a lone surrogate in a key', () => settledWithin(o.olvSign({ '\udc01': 1 }, HASH)),
+      'The arguments hold text that is not valid Unicode');
     // Still answering after all of that.
     await expect('get_version at the end', () => o.get_version(), '1.1');
 

@@ -1,5 +1,6 @@
 #include "HostInstall.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -36,6 +37,8 @@ std::string manifestFolder(Browser browser, Scope scope) {
             return "/etc/chromium/native-messaging-hosts";
         case Browser::Chrome:
             return "/etc/opt/chrome/native-messaging-hosts";
+        case Browser::Edge:
+            return "/etc/opt/edge/native-messaging-hosts";
         case Browser::Firefox:
             return "/usr/lib/mozilla/native-messaging-hosts";
         }
@@ -46,6 +49,8 @@ std::string manifestFolder(Browser browser, Scope scope) {
         return config.empty() ? config : config + "/chromium/NativeMessagingHosts";
     case Browser::Chrome:
         return config.empty() ? config : config + "/google-chrome/NativeMessagingHosts";
+    case Browser::Edge:
+        return config.empty() ? config : config + "/microsoft-edge/NativeMessagingHosts";
     case Browser::Firefox:
         return home().empty() ? std::string() : home() + "/.mozilla/native-messaging-hosts";
     }
@@ -63,6 +68,32 @@ std::string executablePath() {
     std::error_code error;
     const fs::path path = fs::read_symlink("/proc/self/exe", error);
     return error ? std::string() : path.string();
+}
+
+bool onlyAdministratorsCanChange(const std::string& programPath, std::string& problem) {
+    // The program itself, then each folder up to the root. lstat: a link is judged as the
+    // entry it is (its folder decides who may change it), and /proc/self/exe has no links
+    // left in the path.
+    std::string path = programPath;
+    for (;;) {
+        struct stat info;
+        if (lstat(path.c_str(), &info) != 0) {
+            problem = "cannot examine " + path + ": " + std::strerror(errno);
+            return false;
+        }
+        if (info.st_uid != 0) {
+            problem = path + " is owned by user " + std::to_string(info.st_uid) + ", not by root";
+            return false;
+        }
+        if (!S_ISLNK(info.st_mode) && (info.st_mode & (S_IWGRP | S_IWOTH))) {
+            problem = path + " can be changed by " + ((info.st_mode & S_IWOTH) ? "every user" : "its group");
+            return false;
+        }
+        if (path == "/")
+            return true;
+        const std::size_t slash = path.find_last_of('/');
+        path = slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+    }
 }
 
 bool installManifest(Browser browser, Scope scope, const std::string& manifest, std::string& where,

@@ -3,6 +3,8 @@
 #include "utf8_tools.h"
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <filesystem>
 #include <fstream>
@@ -22,6 +24,8 @@ std::wstring registryKey(Browser browser) {
         return L"Software\\Chromium\\NativeMessagingHosts\\" + name;
     case Browser::Chrome:
         return L"Software\\Google\\Chrome\\NativeMessagingHosts\\" + name;
+    case Browser::Edge:
+        return L"Software\\Microsoft\\Edge\\NativeMessagingHosts\\" + name;
     case Browser::Firefox:
         return L"Software\\Mozilla\\NativeMessagingHosts\\" + name;
     }
@@ -49,7 +53,72 @@ std::string systemMessage(LONG code) {
     return message;
 }
 
+// The Administrators, SYSTEM and TrustedInstaller (which owns the Program Files folders).
+bool isAdministration(PSID sid) {
+    if (!sid || !IsValidSid(sid))
+        return false;
+    if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid))
+        return true;
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(sid, &text))
+        return false;
+    const bool trustedInstaller =
+        std::wstring(text) == L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+    LocalFree(text);
+    return trustedInstaller;
+}
+
+// Rights that let a holder put a file into a folder, replace the program, or give itself
+// those rights.
+constexpr ACCESS_MASK kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                      WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+// Empty when only the administration owns and can change `path`; else the reason.
+std::string whoElseCanChange(const std::wstring& path) {
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD result = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
+                                               OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                               nullptr, &dacl, nullptr, &descriptor);
+    if (result != ERROR_SUCCESS)
+        return "cannot examine " + FB::wstring_to_utf8(path) + ": " + systemMessage(static_cast<LONG>(result));
+    std::string problem;
+    if (!isAdministration(owner))
+        problem = FB::wstring_to_utf8(path) + " is not owned by the Administrators";
+    else if (!dacl)
+        problem = FB::wstring_to_utf8(path) + " has no access list: everybody can change it";
+    for (DWORD i = 0; problem.empty() && i < dacl->AceCount; ++i) {
+        void* entry = nullptr;
+        if (!GetAce(dacl, i, &entry))
+            continue;
+        const ACE_HEADER* header = static_cast<const ACE_HEADER*>(entry);
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE))
+            continue;
+        const ACCESS_ALLOWED_ACE* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+        PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+        if ((allowed->Mask & kChangeRights) && !isAdministration(sid))
+            problem = FB::wstring_to_utf8(path) + " can be changed by users other than the Administrators";
+    }
+    LocalFree(descriptor);
+    return problem;
+}
+
 } // namespace
+
+bool onlyAdministratorsCanChange(const std::string& programPath, std::string& problem) {
+    // The program and its folders, up to the drive's root, which lets users make folders of
+    // their own but not touch the ones below it that are not theirs.
+    fs::path path = fs::u8path(programPath);
+    for (;;) {
+        if (path == path.root_path() || path.parent_path() == path)
+            return true;
+        problem = whoElseCanChange(path.wstring());
+        if (!problem.empty())
+            return false;
+        path = path.parent_path();
+    }
+}
 
 std::string executablePath() {
     wchar_t path[MAX_PATH + 1] = {};
@@ -101,7 +170,7 @@ bool uninstallManifest(Browser browser, Scope scope, std::string& where, std::st
         where += " (was not installed)";
     // The manifest file may still serve the other scope, or Chrome and Chromium share it:
     // it goes only when no key names it any more.
-    for (Browser user : {Browser::Chromium, Browser::Chrome, Browser::Firefox}) {
+    for (Browser user : {Browser::Chromium, Browser::Chrome, Browser::Edge, Browser::Firefox}) {
         if (manifestPath(user) != manifestPath(browser))
             continue;
         for (Scope s : {Scope::User, Scope::System}) {
