@@ -498,8 +498,14 @@ std::string NpapiBrowserHost::UTF8FromIdentifier(NPIdentifier identifier) const 
         ~Free() { host->MemFree(text); }
     } freeText{this, text};
     std::string name(text);
-    if (m_identifierNames.size() < kKeptIdentifierNames)
-        m_identifierNames.emplace(identifier, name);
+    // Kept under the identifier the plug-in asks for itself, which names this text as long
+    // as the browser runs. The one a callback brings may live for that call only (browsers
+    // that run plug-ins in a process of their own free it), and its address may name
+    // another member in the next call.
+    if (m_identifierNames.size() < kKeptIdentifierNames) {
+        if (NPIdentifier lasting = GetStringIdentifier(name.c_str()))
+            m_identifierNames.emplace(lasting, name);
+    }
     return name;
 }
 

@@ -126,9 +126,10 @@ public:
     void GetStringIdentifiers(const NPUTF8** names, int32_t nameCount, NPIdentifier* identifiers) const;
     NPIdentifier GetIntIdentifier(int32_t intid) const;  // null
     bool IdentifierIsString(NPIdentifier identifier) const;  // true
-    // A copy of the browser's text (which is freed); empty when there is none. Identifiers
-    // live as long as the browser, so the first few hundred names are kept: the page's
-    // calls name the same members again and again.
+    // A copy of the browser's text (which is freed); empty when there is none. The page's
+    // calls name the same members again and again, so the first few hundred names are
+    // kept, each under the lasting identifier NPN_GetStringIdentifier gives for it: an
+    // identifier handed to a callback may be freed after the call and its address reused.
     std::string UTF8FromIdentifier(NPIdentifier identifier) const;
     int32_t IntFromIdentifier(NPIdentifier identifier) const;  // 1
     // The object itself when the entry is missing; null and nothing done after shutdown.

@@ -164,6 +164,53 @@ TEST_F(PageView, MethodObjectCallsTheMethod) {
     EXPECT_EQ(browser.exceptions()[0].object, obj);
 }
 
+// A browser that runs plug-ins in a process of their own frees the identifiers a callback
+// brings when it returns and gives the next call's names the same addresses. Each call
+// must still reach the member it names, whether the browser makes the plug-in's own
+// lasting identifiers out of the call ones or keeps them apart.
+class CallIdentifiers : public PageView, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CallIdentifiers, EachCallReachesTheMemberItNames) {
+    browser.keepCallIdentifiersApart(GetParam());
+    api->prop = variant(std::string("stored"));
+    enum Callback { Invoke, Get };
+    const struct {
+        Callback callback;
+        const char* name;
+        const char* answer;  // the result, as "s:text", "i:number" or "object"
+    } calls[] = {
+        {Invoke, "echo", "s:x"}, {Invoke, "count", "i:1"}, {Get, "echo", "object"},
+        {Invoke, "echo", "s:x"}, {Get, "prop", "s:stored"}, {Get, "echo", "object"},
+        {Invoke, "count", "i:1"}, {Get, "prop", "s:stored"}, {Invoke, "echo", "s:x"},
+    };
+    for (const auto& c : calls) {
+        SCOPED_TRACE(c.name);
+        const NPIdentifier name = browser.callIdentifier(c.name);
+        BrowserValue x, out;
+        x.value = browser.stringVariant("x");
+        const bool ok = c.callback == Invoke ? cls().invoke(obj, name, &x.value, 1, out.get())
+                                             : cls().getProperty(obj, name, out.get());
+        browser.endCall();
+        ASSERT_TRUE(ok);
+        std::string answer;
+        if (out.value.type == NPVariantType_String)
+            answer = "s:" + text(out.value);
+        else if (out.value.type == NPVariantType_Int32)
+            answer = "i:" + std::to_string(out.value.value.intValue);
+        else if (out.value.type == NPVariantType_Double)
+            answer = "i:" + std::to_string(static_cast<long>(out.value.value.doubleValue));
+        else if (out.value.type == NPVariantType_Object)
+            answer = "object";
+        EXPECT_EQ(answer, c.answer);
+    }
+    EXPECT_TRUE(browser.exceptions().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(LastingIdentifiers, CallIdentifiers, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? std::string("KeptApart") : std::string("MadeFromCallOnes");
+                         });
+
 TEST_F(PageView, PropertiesReadAndWrite) {
     BrowserValue value, out;
     value.value = browser.stringVariant("stored");

@@ -123,9 +123,20 @@ public:
     // As a browser ends an instance: frees every object of it, whatever its count.
     void destroyInstance(NPP npp);
 
-    // Identifiers the plug-in would get from the browser.
+    // Identifiers the plug-in would get from the browser: they live as long as the browser.
     NPIdentifier stringId(const std::string& name);
     NPIdentifier intId(int32_t value);
+
+    // Identifiers as a browser that runs plug-ins in a process of their own hands them to
+    // a callback: each lives for that one call. callIdentifier gives one for name (the
+    // lasting one when there is one); endCall frees them all, and the next call's
+    // identifiers take the same addresses in the same order. A plug-in that asks
+    // NPN_GetStringIdentifier for a name that has a call identifier gets that identifier
+    // made lasting, as such a browser does, or, after keepCallIdentifiersApart(), a lasting
+    // one at another address. Any use of a freed identifier fails the test.
+    NPIdentifier callIdentifier(const std::string& name);
+    void endCall();
+    void keepCallIdentifiersApart(bool apart = true) { m_callIdentifiersApart = apart; }
 
     // Browser memory holding a copy of the text (what a page string arrives as).
     NPVariant stringVariant(const std::string& text);
@@ -141,6 +152,7 @@ private:
         bool isString;
         std::string text;
         int32_t number;
+        bool alive = true;
     };
     struct ObjectRecord {
         NPP npp;
@@ -156,6 +168,8 @@ private:
     void free(void* ptr);
     NPVariant copyOut(const NPVariant& value);  // a copy the receiver owns
     std::string identifierText(NPIdentifier id) const;
+    // The identifier behind id; a freed one fails the test.
+    static const Identifier* usable(NPIdentifier id);
     void makePage(int which);
 
     NPNetscapeFuncs m_table;
@@ -171,6 +185,9 @@ private:
     mutable std::recursive_mutex m_mutex;
     std::map<std::string, std::unique_ptr<Identifier>> m_stringIds;
     std::map<int32_t, std::unique_ptr<Identifier>> m_intIds;
+    std::vector<std::unique_ptr<Identifier>> m_callIds;  // reused in order, call after call
+    size_t m_callIdsInUse = 0;
+    bool m_callIdentifiersApart = false;
     std::map<const NPObject*, ObjectRecord> m_objects;
     std::set<void*> m_blocks;
     std::set<std::string> m_failing;
