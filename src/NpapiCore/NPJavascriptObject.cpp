@@ -47,7 +47,8 @@ NPJavascriptObject* NPJavascriptObject::NewObject(const NpapiBrowserHostPtr& hos
 }
 
 NPJavascriptObject::NPJavascriptObject()
-    : NPObject{const_cast<NPClass*>(&NPJavascriptObjectClass), 0}, m_valid(true), m_autoRelease(false),
+    : NPObject{const_cast<NPClass*>(&NPJavascriptObjectClass), 0}, m_life(std::make_shared<char>(0)), m_valid(true),
+      m_autoRelease(false),
       m_addEventFunc(std::make_shared<NPO_addEventListener>(this)),
       m_removeEventFunc(std::make_shared<NPO_removeEventListener>(this)) {}
 

@@ -151,7 +151,16 @@ void NpapiBrowserHost::shutdown() {
 void NpapiBrowserHost::deferredRelease(NPObject* obj) const {
     {
         std::lock_guard<std::mutex> lock(m_deferredMutex);
-        m_deferredObjects.push_back(obj);
+        m_deferredObjects.push_back(DeferredObject{obj, false, {}});
+    }
+    if (isMainThread())
+        DoDeferredRelease();
+}
+
+void NpapiBrowserHost::deferredRelease(NPObject* obj, const std::weak_ptr<const void>& life) const {
+    {
+        std::lock_guard<std::mutex> lock(m_deferredMutex);
+        m_deferredObjects.push_back(DeferredObject{obj, true, life});
     }
     if (isMainThread())
         DoDeferredRelease();
@@ -160,16 +169,20 @@ void NpapiBrowserHost::deferredRelease(NPObject* obj) const {
 void NpapiBrowserHost::DoDeferredRelease() const {
     assertMainThread();
     for (;;) {
-        NPObject* obj = nullptr;
+        DeferredObject deferred{nullptr, false, {}};
         {
             std::lock_guard<std::mutex> lock(m_deferredMutex);
             if (m_deferredObjects.empty())
                 return;
-            obj = m_deferredObjects.front();
+            deferred = std::move(m_deferredObjects.front());
             m_deferredObjects.pop_front();
         }
+        // Freed by the browser already: nothing to give back. Checked here, on the main
+        // thread, where the browser frees objects.
+        if (deferred.tracked && deferred.life.expired())
+            continue;
         // Outside the lock: the release may come back here through the object's class.
-        ReleaseObject(obj);
+        ReleaseObject(deferred.object);
     }
 }
 

@@ -62,6 +62,9 @@ public:
     // Releases obj on the main thread: now when called there, otherwise at the next
     // DoDeferredRelease. Any thread.
     virtual void deferredRelease(NPObject* obj) const;
+    // The same for one of the plug-in's own wrappers, released only while life (its
+    // lifeToken) has not expired: the browser may have freed it by then.
+    void deferredRelease(NPObject* obj, const std::weak_ptr<const void>& life) const;
 
     // NPVariant -> variant. Strings are copied (zero bytes and all); an object becomes an
     // NPObjectAPI holding its own reference. A null pointer gives an empty variant.
@@ -165,7 +168,12 @@ private:
     mutable std::mutex m_streamMutex;
     mutable std::map<const void*, std::weak_ptr<NpapiStream>> m_streams;
     mutable std::mutex m_deferredMutex;
-    mutable std::deque<NPObject*> m_deferredObjects;
+    struct DeferredObject {
+        NPObject* object;
+        bool tracked;                   // one of the plug-in's own wrappers
+        std::weak_ptr<const void> life;  // when tracked
+    };
+    mutable std::deque<DeferredObject> m_deferredObjects;
     // Main thread only, like every identifier call. Bounded: a page can make names without end.
     static constexpr std::size_t kKeptIdentifierNames = 512;
     mutable std::unordered_map<NPIdentifier, std::string> m_identifierNames;

@@ -35,6 +35,9 @@ public:
     ~NpapiPlugin() override;
 
     void shutdown() override;
+    // Gives back the instance's own reference to the root object's wrapper; before the
+    // host's shutdown, which ends every call to the browser.
+    void releaseScriptableObject();
     // The page's attributes become the params; a windowless plug-in object tells the
     // browser so; the plug-in object becomes ready before the browser gives a window.
     virtual void init(NPMIMEType pluginType, int16_t argc, char* argn[], char* argv[]);

@@ -550,3 +550,25 @@ TEST_F(NpapiFixture, WrapperWhoseHostIsGoneInvalidatesItselfSilently) {
     EXPECT_TRUE(browser.exceptions().empty());
     browser.table()->releaseobject(o);
 }
+
+TEST_F(NpapiFixture, ObjectHandedOutTwiceAnswersThroughTheOtherWrapperWhenOneIsFreed) {
+    auto handed = std::make_shared<SampleAPI>();
+    std::weak_ptr<SampleAPI> weak = handed;
+    BrowserValue first, second;
+    host->getNPVariant(first.get(), variant(FB::JSAPIPtr(handed)));
+    host->getNPVariant(second.get(), variant(FB::JSAPIPtr(handed)));
+    handed.reset();
+    ASSERT_EQ(first.value.type, NPVariantType_Object);
+    ASSERT_EQ(second.value.type, NPVariantType_Object);
+    browser.releaseValue(first.value);
+    VOID_TO_NPVARIANT(first.value);
+    EXPECT_FALSE(weak.expired()) << "the page still holds the second wrapper";
+    NPObject* o = second.value.value.objectValue;
+    BrowserValue hello, out;
+    hello.value = browser.stringVariant("hello");
+    ASSERT_TRUE(o->_class->invoke(o, id("echo"), &hello.value, 1, out.get()));
+    EXPECT_EQ(text(out.value), "hello");
+    browser.releaseValue(second.value);
+    VOID_TO_NPVARIANT(second.value);
+    EXPECT_TRUE(weak.expired()) << "the last wrapper let go of the object";
+}

@@ -194,12 +194,27 @@ struct FakeNpapiBrowserCalls {
     }
     static void invalidateRegion(NPP, NPRegion) { b().record("invalidateregion"); }
     static void forceRedraw(NPP) { b().record("forceredraw"); }
-    static NPIdentifier getStringIdentifier(const NPUTF8* name) { return b().stringId(name ? name : ""); }
+    // Identifier requests are not in the record of calls; only the thread they came on is.
+    static void onMainThreadOnly(const char* call) {
+        FakeNpapiBrowser& fb = b();
+        if (std::this_thread::get_id() == fb.m_mainThread)
+            return;
+        std::lock_guard<std::recursive_mutex> lock(fb.m_mutex);
+        fb.m_offMainThreadCalls.push_back(call);
+    }
+    static NPIdentifier getStringIdentifier(const NPUTF8* name) {
+        onMainThreadOnly("getstringidentifier");
+        return b().stringId(name ? name : "");
+    }
     static void getStringIdentifiers(const NPUTF8** names, int32_t count, NPIdentifier* ids) {
+        onMainThreadOnly("getstringidentifiers");
         for (int32_t i = 0; i < count; ++i)
             ids[i] = b().stringId(names[i]);
     }
-    static NPIdentifier getIntIdentifier(int32_t value) { return b().intId(value); }
+    static NPIdentifier getIntIdentifier(int32_t value) {
+        onMainThreadOnly("getintidentifier");
+        return b().intId(value);
+    }
     static bool identifierIsString(NPIdentifier id) {
         const FakeNpapiBrowser::Identifier* identifier = FakeNpapiBrowser::usable(id);
         return identifier && identifier->isString;
@@ -645,6 +660,13 @@ std::string FakeNpapiBrowser::identifierText(NPIdentifier id) const {
 void FakeNpapiBrowser::record(const std::string& call) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     m_calls.push_back(call);
+    if (std::this_thread::get_id() != m_mainThread && call != "pluginthreadasynccall")
+        m_offMainThreadCalls.push_back(call);
+}
+
+std::vector<std::string> FakeNpapiBrowser::offMainThreadCalls() const {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_offMainThreadCalls;
 }
 
 NPObject* FakeNpapiBrowser::create(NPP npp, NPClass* cls) {
@@ -798,7 +820,7 @@ NPError BrowserStreamFeed::destroy(NPReason reason) {
 }
 
 void BrowserStreamFeed::notify(NPReason reason) {
-    m_funcs.urlnotify(m_npp, m_url.c_str(), reason, m_notifyData);
+    m_funcs.urlnotify(m_npp, m_url.c_str(), reason, notifyDataFromStream ? stream.notifyData : m_notifyData);
 }
 
 }} // namespace orv::test

@@ -105,6 +105,10 @@ public:
 
     // Every NPN call made, in order, as "name" or "name:detail" (invoke:push, getproperty:x).
     std::vector<std::string> calls() const;
+    // The calls (as above) and identifier requests made on another thread than the one
+    // that made the browser, its main thread; NPN_PluginThreadAsyncCall is left out, the
+    // one call any thread may make.
+    std::vector<std::string> offMainThreadCalls() const;
     int callCount(const std::string& call) const;
     void clearCalls();
 
@@ -192,6 +196,8 @@ private:
     std::set<void*> m_blocks;
     std::set<std::string> m_failing;
     std::vector<std::string> m_calls;
+    std::vector<std::string> m_offMainThreadCalls;
+    std::thread::id m_mainThread = std::this_thread::get_id();
     std::vector<Exception> m_exceptions;
     std::vector<std::pair<void (*)(void*), void*>> m_pending;
     std::vector<UrlRequest> m_urlRequests;
@@ -213,7 +219,10 @@ public:
     // first negative answer. maxRounds guards against a plug-in that takes nothing.
     int32_t deliver(const std::string& data, int32_t offset, int maxRounds = 1000);
     NPError destroy(NPReason reason);
+    // NPP_URLNotify with the notify data of the request, or, with notifyDataFromStream, the
+    // one the stream holds at that moment (as Firefox-family browsers take it).
     void notify(NPReason reason);
+    bool notifyDataFromStream = false;
 
     NPStream stream;
     uint16_t type = NP_NORMAL;
