@@ -16,6 +16,7 @@
 #include "NpapiTypes.h"
 #include "npfunctions.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -59,6 +60,12 @@ public:
     const NpapiBrowserHostPtr& getHost() const { return m_npHost; }
 
 protected:
+    // A width or height of the browser's NPWindow as the window keeps it: beyond 2^31 - 1
+    // it is cut to that.
+    static int32_t browserLength(uint32_t length) {
+        return static_cast<int32_t>(std::min<uint32_t>(length, static_cast<uint32_t>(INT32_MAX)));
+    }
+
     // The root object's wrapper with one more reference, the caller's; null when the
     // browser makes none.
     NPObject* getScriptableObject();

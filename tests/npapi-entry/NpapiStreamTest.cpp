@@ -327,6 +327,30 @@ TEST(NpapiStreamHeadersTest, ReadOnlyFromBrowsersWhoseStreamHasThem) {
     }
 }
 
+// An observer told that the stream is being destroyed may still use it: the stream is
+// whole while it hears of it.
+TEST_F(NpapiStreamTest, AnObserverToldOfTheDestructionMayStillCloseTheStream) {
+    int closeAnswers = 0;
+    recorder->then = [&](FB::PluginEvent* e) {
+        if (auto* destroyed = dynamic_cast<FB::StreamDestroyedEvent*>(e)) {
+            EXPECT_FALSE(destroyed->stream->close()) << "nothing is left to close";
+            ++closeAnswers;
+        }
+    };
+    FB::BrowserStreamPtr stream = open("http://127.0.0.1/closing");
+    ASSERT_TRUE(stream);
+    std::weak_ptr<FB::BrowserStream> weak = stream;
+    BrowserStreamFeed feed(funcs, npp, "http://127.0.0.1/closing", notifyData, 3);
+    ASSERT_EQ(feed.start(), NPERR_NO_ERROR);
+    EXPECT_EQ(feed.deliver("abc", 0), 3);
+    stream.reset();
+    EXPECT_EQ(feed.destroy(NPRES_DONE), NPERR_NO_ERROR);
+    feed.notify(NPRES_DONE);
+    EXPECT_TRUE(weak.expired());
+    EXPECT_EQ(closeAnswers, 1);
+    EXPECT_EQ(recorder->events, (Events{"created", "opened", "data:3@0:100.00", "completed:ok", "destroyed"}));
+}
+
 TEST_F(NpapiStreamTest, ClosedFromInsideAWriteWithABrowserThatAnswersAtOnce) {
     FB::BrowserStreamPtr stream = open("http://127.0.0.1/long");
     ASSERT_TRUE(stream);
