@@ -6,6 +6,7 @@
 #include "DOMElement.h"
 #include "DOMWindow.h"
 #include "JSExceptions.h"
+#include "NPJavascriptObject.h"
 #include "NPObjectAPI.h"
 #include "NpapiPluginModule.h"
 #include "NpapiStream.h"
@@ -102,6 +103,40 @@ DOM::ElementPtr NpapiBrowserHost::getDOMElement() {
     return _createElement(m_htmlElement);
 }
 
+void NpapiBrowserHost::getMethodObjectNPVariant(NPVariant* dst, const JSAPIPtr& method) {
+    assertMainThread();
+    auto kept = m_methodWrappers.find(method.get());
+    if (kept != m_methodWrappers.end()) {
+        // Still the same object (not one made at a freed one's address) and not freed by
+        // the browser with its instance.
+        if (kept->second.method.lock() == method && !kept->second.life.expired() && !isShutDown()) {
+            NPObject* wrapper = kept->second.wrapper;
+            RetainObject(wrapper);
+            OBJECT_TO_NPVARIANT(wrapper, *dst);
+            return;
+        }
+        m_methodWrappers.erase(kept);
+    }
+    getNPVariant(dst, variant(method));
+    if (isShutDown() || m_methodWrappers.size() >= kKeptMethodWrappers || !NPVARIANT_IS_OBJECT(*dst) ||
+        !NPJavascriptObject::isNPJavascriptObject(NPVARIANT_TO_OBJECT(*dst)))
+        return;
+    NPObject* wrapper = NPVARIANT_TO_OBJECT(*dst);
+    RetainObject(wrapper);
+    m_methodWrappers[method.get()] =
+        KeptWrapper{method, wrapper, NPJavascriptObject::fromNPObject(wrapper)->lifeToken()};
+}
+
+void NpapiBrowserHost::releaseMethodWrappers() {
+    std::unordered_map<const JSAPI*, KeptWrapper> kept;
+    kept.swap(m_methodWrappers);
+    // A release may free a wrapper, which lets go of its method object and may come back
+    // here: the table is empty by then.
+    for (auto& entry : kept)
+        if (!entry.second.life.expired())
+            ReleaseObject(entry.second.wrapper);
+}
+
 JSObjectPtr NpapiBrowserHost::createScriptArray() {
     DOM::WindowPtr window = getDOMWindow();
     return window->getJSObject()->Invoke("Array", VariantList()).convert_cast<JSObjectPtr>();
@@ -133,6 +168,7 @@ void NpapiBrowserHost::shutdown() {
         m_htmlDoc.reset();
         m_htmlElement.reset();
         m_htmlWin.reset();
+        releaseMethodWrappers();
     }
     BrowserHost::shutdown();
     // The manager has closed what was still open. What remains waits for browser calls

@@ -74,6 +74,13 @@ public:
     // back with a reference. A type without a script form leaves dst unchanged.
     void getNPVariant(NPVariant* dst, const variant& var);
 
+    // A method object as the page reads it (the property holding the method's function),
+    // with a reference for the caller. The page reads it on every call of the method, so
+    // its wrapper is made once and kept, with a reference of the host's own, until the
+    // host shuts down or the browser frees it; beyond a few hundred kept ones each read
+    // makes a new wrapper.
+    void getMethodObjectNPVariant(NPVariant* dst, const JSAPIPtr& method);
+
     // A new empty array or object of the page, made by its window ("Array", "Object").
     JSObjectPtr createScriptArray();
     JSObjectPtr createScriptMap();
@@ -174,6 +181,16 @@ private:
         std::weak_ptr<const void> life;  // when tracked
     };
     mutable std::deque<DeferredObject> m_deferredObjects;
+    struct KeptWrapper {
+        JSAPIWeakPtr method;
+        NPObject* wrapper;
+        std::weak_ptr<const void> life;  // the wrapper's lifeToken
+    };
+    // Main thread only. Bounded: a page can make objects without end.
+    static constexpr std::size_t kKeptMethodWrappers = 256;
+    std::unordered_map<const JSAPI*, KeptWrapper> m_methodWrappers;
+    void releaseMethodWrappers();
+
     // Main thread only, like every identifier call. Bounded: a page can make names without end.
     static constexpr std::size_t kKeptIdentifierNames = 512;
     mutable std::unordered_map<NPIdentifier, std::string> m_identifierNames;

@@ -572,3 +572,60 @@ TEST_F(NpapiFixture, ObjectHandedOutTwiceAnswersThroughTheOtherWrapperWhenOneIsF
     VOID_TO_NPVARIANT(second.value);
     EXPECT_TRUE(weak.expired()) << "the last wrapper let go of the object";
 }
+
+// The page reads a method's property on every call: the same function object comes back,
+// held by the host until it shuts down, and one the browser freed with its instance is
+// made anew instead of being handed out again.
+TEST_F(PageView, MethodObjectIsTheSameOnEveryReadAndGoesWithTheHost) {
+    BrowserValue first, second;
+    ASSERT_TRUE(cls().getProperty(obj, id("echo"), first.get()));
+    ASSERT_TRUE(cls().getProperty(obj, id("echo"), second.get()));
+    ASSERT_EQ(first.value.type, NPVariantType_Object);
+    NPObject* function = first.value.value.objectValue;
+    EXPECT_EQ(second.value.value.objectValue, function);
+    EXPECT_EQ(browser.refCount(function), 3u);  // the page's two and the host's own
+    BrowserValue other;
+    ASSERT_TRUE(cls().getProperty(obj, id("count"), other.get()));
+    EXPECT_NE(other.value.value.objectValue, function);
+
+    host->shutdown();
+    EXPECT_EQ(browser.refCount(function), 2u);
+    browser.releaseValue(first.value);
+    VOID_TO_NPVARIANT(first.value);
+    browser.releaseValue(second.value);
+    VOID_TO_NPVARIANT(second.value);
+    EXPECT_FALSE(browser.isAlive(function));
+}
+
+TEST(MethodObjectsOfAnEndedInstance, AreMadeAnewNotHandedOutFreed) {
+    orv::test::FakeNpapiBrowser browser;
+    FB::Npapi::NpapiPluginModule module;
+    module.setNetscapeFuncs(browser.table());
+    // A host that holds none of the page's objects: only its own wrappers are freed below.
+    browser.withWindow(false);
+    browser.withElement(false);
+    auto host = std::make_shared<FB::Npapi::NpapiBrowserHost>(&module, browser.instance(0));
+    host->setBrowserFuncs(browser.table());
+    auto api = std::make_shared<SampleAPI>();
+    // A wrapper made by the host and freed with it, as Firefox-family browsers
+    // free every object of an ended instance.
+    NPObject* root = NPJavascriptObject::NewObject(host, api, false)->getNPObject();
+    NPVariant function;
+    ASSERT_TRUE(cls().getProperty(root, browser.stringId("echo"), &function));
+    NPObject* freed = function.value.objectValue;
+    browser.destroyInstance(browser.instance(0));
+    ASSERT_FALSE(browser.isAlive(freed));
+    ASSERT_FALSE(browser.isAlive(root));
+
+    // The host still runs (a browser that freed the objects under a live instance):
+    // another read makes a new wrapper rather than handing out or releasing the freed one.
+    NPObject* again = NPJavascriptObject::NewObject(host, api, false)->getNPObject();
+    NPVariant fresh;
+    ASSERT_TRUE(cls().getProperty(again, browser.stringId("echo"), &fresh));
+    ASSERT_EQ(fresh.type, NPVariantType_Object);
+    EXPECT_TRUE(browser.isAlive(fresh.value.objectValue));
+    browser.releaseValue(fresh);
+    browser.table()->releaseobject(again);
+    host->shutdown();
+    EXPECT_EQ(browser.aliveObjects(&NPJavascriptObject::NPJavascriptObjectClass), 0u);
+}
