@@ -9,10 +9,11 @@
 // may also destroy the source itself (a window cleared from inside its own event): the walk
 // then ends without touching it, and the mutex, which outlives the source for that, is
 // released. Each call to a sink holds the sink itself, never only the caller's handle.
-// Kept in this header so that the streams of the scripting layer can derive from it too.
+// Lives in the scripting layer, below the plug-in core: streams derive from it there, and
+// the plug-in core's windows above.
 
 #include "PluginEventSink.h"
-#include "PluginEvents/AttachedEvent.h"
+#include "AttachedEvent.h"
 
 #include <atomic>
 #include <memory>
