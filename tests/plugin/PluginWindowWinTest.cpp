@@ -329,14 +329,7 @@ TEST_F(WindowedPlugin, ASecondObjectForTheSameWindowKeepsTheWindowsOwnProcedure)
 // error box runs a nested message loop): the object is not touched afterwards, the message
 // still gets its default processing, and a paint is still validated.
 TEST_F(WindowedPlugin, AWindowDeletedByItsOwnHandlerIsNotUsedAfterwards) {
-    struct Counter : FB::PluginEventSink {
-        int events = 0;
-        bool handleEvent(FB::PluginEvent*, FB::PluginEventSource*) override {
-            ++events;
-            return false;
-        }
-    };
-    auto later = std::make_shared<Counter>();
+    auto later = std::make_shared<wintest::EventCounter>();
     for (UINT msg : {UINT(WM_LBUTTONDOWN), UINT(WM_MOUSEMOVE), UINT(WM_PAINT), UINT(kCustom)}) {
         SCOPED_TRACE(msg);
         if (!window_) {

@@ -160,14 +160,7 @@ TEST_F(WindowlessPlugin, InvalidateAsksTheBrowserForThePluginsRectangle) {
 // box runs a nested message loop): the window is not touched afterwards, and an observer
 // attached after the one that cleared it hears nothing more from it.
 TEST_F(WindowlessPlugin, AWindowDeletedByItsOwnHandlerIsNotUsedAfterwards) {
-    struct Counter : FB::PluginEventSink {
-        int events = 0;
-        bool handleEvent(FB::PluginEvent*, FB::PluginEventSource*) override {
-            ++events;
-            return false;
-        }
-    };
-    auto later = std::make_shared<Counter>();
+    auto later = std::make_shared<wintest::EventCounter>();
     for (UINT msg : {UINT(WM_LBUTTONDOWN), UINT(WM_MOUSEMOVE), UINT(WM_KEYDOWN), UINT(WM_PAINT)}) {
         SCOPED_TRACE(msg);
         if (!window_) {

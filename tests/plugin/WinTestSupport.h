@@ -60,6 +60,16 @@ private:
     }
 };
 
+// Counts every event it is offered, whatever its kind.
+class EventCounter : public FB::PluginEventSink {
+public:
+    int events = 0;
+    bool handleEvent(FB::PluginEvent*, FB::PluginEventSource*) override {
+        ++events;
+        return false;
+    }
+};
+
 // Dispatches this thread's messages until done() holds; false when the time is up.
 inline bool pumpUntil(const std::function<bool()>& done, DWORD limitMs = 10000) {
     const DWORD start = GetTickCount();
