@@ -3,7 +3,7 @@
 // with a time limit.
 
 #include "PluginEventSink.h"
-#include "PluginEvents/AttachedEvent.h"
+#include "AttachedEvent.h"
 #include "PluginEvents/GeneralEvents.h"
 #include "PluginEvents/KeyboardEvents.h"
 #include "PluginEvents/MouseEvents.h"
@@ -57,6 +57,16 @@ public:
 private:
     static std::string mouse(const char* what, int b, int x, int y) {
         return std::string(what) + " " + std::to_string(b) + " " + std::to_string(x) + "," + std::to_string(y);
+    }
+};
+
+// Counts every event it is offered, whatever its kind.
+class EventCounter : public FB::PluginEventSink {
+public:
+    int events = 0;
+    bool handleEvent(FB::PluginEvent*, FB::PluginEventSource*) override {
+        ++events;
+        return false;
     }
 };
 
