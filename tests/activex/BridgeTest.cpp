@@ -5,6 +5,7 @@
 
 #include "ActiveXBrowserHost.h"
 #include "COMJavascriptObject.h"
+#include "CountingDispatch.h"
 #include "DispIdMap.h"
 #include "IDispatchAPI.h"
 #include "JSAPIAuto.h"
@@ -500,38 +501,10 @@ TEST_F(Bridge, ListsAndMapsBecomeThePagesArraysAndObjects) {
     pageHost->shutdown();
 }
 
-// A page object whose references are counted, to see where they are given back.
-class CountedObject : public IDispatch {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        *out = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch))
-            return E_NOINTERFACE;
-        *out = this;
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        releaseThread = GetCurrentThreadId();
-        return static_cast<ULONG>(InterlockedDecrement(&refs));
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return DISP_E_MEMBERNOTFOUND;
-    }
-    volatile LONG refs = 1;
-    DWORD releaseThread = 0;
-};
-
 // A page object's wrapper dropped on another thread gives its reference back on the main
 // thread only, at the host's next deferred release (here: its shutdown).
 TEST_F(Bridge, ReferencesAreGivenBackOnTheMainThread) {
-    CountedObject page;
+    orv::test::CountingDispatch page;
     FB::JSObjectPtr wrapper = FB::ActiveX::IDispatchAPI::create(&page, host);
     EXPECT_EQ(page.refs, 2);
     EXPECT_FALSE(wrapper->HasProperty("anything"));

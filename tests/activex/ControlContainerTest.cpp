@@ -6,6 +6,7 @@
 // comes from the olvgui companion double.
 
 #include "CompanionDouble.h"
+#include "CountingDispatch.h"
 #include "OleContainer.h"
 #include "ScriptHost.h"
 #include "VendorPageSteps.h"
@@ -123,6 +124,9 @@ protected:
     void siteLoadActivate(ParamBag& params) {
         ASSERT_NE(control, nullptr);
         ASSERT_EQ(control->SetClientSite(page.site()), S_OK);
+        loadActivate(params);
+    }
+    void loadActivate(ParamBag& params) {
         IPersistPropertyBag* persist = nullptr;
         ASSERT_EQ(control->QueryInterface(IID_IPersistPropertyBag, reinterpret_cast<void**>(&persist)), S_OK);
         IPropertyBag* bag = OleContainer::makeBag(params);
@@ -168,31 +172,6 @@ protected:
 
     OleContainer page;
     IOleObject* control = nullptr;
-};
-
-// A page's event sink as a container hands it to the control: it only counts the
-// references it is given.
-class CountingSink : public IDispatch {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        *out = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch))
-            return E_NOINTERFACE;
-        *out = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs)); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(InterlockedDecrement(&refs)); }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return DISP_E_MEMBERNOTFOUND;
-    }
-    volatile LONG refs = 1;
 };
 
 TEST_F(ControlContainer, CreatedByClassIdAndProgIdWithEveryInterface) {
@@ -470,7 +449,7 @@ TEST_F(ControlContainer, ConnectedSinksAreGivenBackHoweverTheControlEnds) {
     enum class End { Release, Deactivate, SiteRemoved, SitedAgain };
     for (End end : {End::Release, End::Deactivate, End::SiteRemoved, End::SitedAgain}) {
         SCOPED_TRACE(static_cast<int>(end));
-        CountingSink sink;
+        CountingDispatch sink;
         ParamBag params;
         embed(params);
         IConnectionPoint* point = eventPoint();
@@ -510,7 +489,7 @@ TEST_F(ControlContainer, AdviseAfterDeactivationKeepsNothing) {
     ParamBag params;
     embed(params);
     deactivate();
-    CountingSink sink;
+    CountingDispatch sink;
     IConnectionPoint* point = eventPoint();
     ASSERT_NE(point, nullptr);
     DWORD cookie = 0;
@@ -526,7 +505,7 @@ TEST_F(ControlContainer, AdviseAfterDeactivationKeepsNothing) {
 // disconnects it) and kept through Load and activation.
 TEST_F(ControlContainer, QuickActivateConnectsTheContainersEventSink) {
     create();
-    CountingSink sink;
+    CountingDispatch sink;
     IQuickActivate* quick = nullptr;
     ASSERT_EQ(control->QueryInterface(IID_IQuickActivate, reinterpret_cast<void**>(&quick)), S_OK);
     QACONTAINER container = {};
@@ -541,15 +520,8 @@ TEST_F(ControlContainer, QuickActivateConnectsTheContainersEventSink) {
     EXPECT_NE(answer.dwEventCookie, 0u);
     EXPECT_GT(sink.refs, 1);
 
-    IPersistPropertyBag* persist = nullptr;
-    ASSERT_EQ(control->QueryInterface(IID_IPersistPropertyBag, reinterpret_cast<void**>(&persist)), S_OK);
     ParamBag params;
-    IPropertyBag* bag = OleContainer::makeBag(params);
-    EXPECT_EQ(persist->Load(bag, nullptr), S_OK);
-    bag->Release();
-    persist->Release();
-    RECT pos = {10, 10, 310, 110};
-    ASSERT_EQ(control->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, page.site(), 0, page.window(), &pos), S_OK);
+    loadActivate(params);
     EXPECT_GT(sink.refs, 1);
 
     IConnectionPoint* point = eventPoint();
