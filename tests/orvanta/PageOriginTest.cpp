@@ -1,4 +1,4 @@
-#include "consent/PageOrigin.h"
+#include "PageOrigin.h"
 
 #include <gtest/gtest.h>
 
@@ -41,7 +41,7 @@ const OriginCase kCases[] = {
 class PageOriginTest : public ::testing::TestWithParam<OriginCase> {};
 
 TEST_P(PageOriginTest, OriginOfTheDocumentAddress) {
-    EXPECT_EQ(orv::originFromUrl(GetParam().url), GetParam().origin) << GetParam().url;
+    EXPECT_EQ(FB::Consent::originFromUrl(GetParam().url), GetParam().origin) << GetParam().url;
 }
 
 INSTANTIATE_TEST_SUITE_P(Addresses, PageOriginTest, ::testing::ValuesIn(kCases));

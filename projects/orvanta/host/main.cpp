@@ -23,6 +23,7 @@
 namespace {
 
 namespace nm = FB::NativeMessaging;
+namespace consent = FB::Consent;
 
 const char kMimeType[] = "application/x-orvanta";
 
@@ -35,21 +36,28 @@ const char kUsage[] =
 // else the one in the user's config folder.
 std::string allowedOriginsPath() {
     const char* named = std::getenv("ORVANTA_ALLOWED_ORIGINS");
-    return named && *named ? std::string(named) : nm::defaultAllowedOriginsPath();
+    return named && *named ? std::string(named) : consent::defaultAllowedOriginsPath();
 }
 
-nm::PromptAnswer askPerson(const std::string& origin) {
+// The administrator's answers for every user: ORVANTA_MACHINE_ALLOWED_ORIGINS when set (tests),
+// else the machine-wide file.
+std::string machineOriginsPath() {
+    const char* named = std::getenv("ORVANTA_MACHINE_ALLOWED_ORIGINS");
+    return named && *named ? std::string(named) : consent::machineAllowedOriginsPath();
+}
+
+consent::PromptAnswer askPerson(const std::string& origin) {
     switch (orv::askOriginPermission(origin)) {
     case orv::OriginAnswer::Allow:
-        return nm::PromptAnswer::Allow;
+        return consent::PromptAnswer::Allow;
     case orv::OriginAnswer::Deny:
-        return nm::PromptAnswer::Deny;
+        return consent::PromptAnswer::Deny;
     case orv::OriginAnswer::Dismissed:
-        return nm::PromptAnswer::Dismissed;
+        return consent::PromptAnswer::Dismissed;
     case orv::OriginAnswer::NoAnswer:
         break;
     }
-    return nm::PromptAnswer::NoAnswer;
+    return consent::PromptAnswer::NoAnswer;
 }
 
 int serve() {
@@ -63,8 +71,10 @@ int serve() {
         // The page's plug-in instance: made on the first request a permitted page sends (its
         // window attach loads the token module), shut down when the port closes.
         std::unique_ptr<nm::NativeMessagingPlugin> plugin;
-        nm::AllowedOrigins origins(allowedOriginsPath());
-        nm::OriginGate gate(origins, askPerson);
+        consent::AllowedOrigins origins(allowedOriginsPath());
+        consent::AllowedOrigins machineOrigins(machineOriginsPath());
+        consent::OriginGate gate(origins, askPerson);
+        gate.setMachineList(&machineOrigins);
         nm::RequestDispatcher dispatcher(
             [&] {
                 plugin = std::make_unique<nm::NativeMessagingPlugin>(host, kMimeType);

@@ -1,8 +1,8 @@
-#include "consent/PageOrigin.h"
+#include "PageOrigin.h"
 
 #include <cctype>
 
-namespace orv {
+namespace FB { namespace Consent {
 
 namespace {
 
@@ -55,4 +55,4 @@ std::string originFromUrl(const std::string& url) {
     return origin;
 }
 
-} // namespace orv
+}} // namespace FB::Consent

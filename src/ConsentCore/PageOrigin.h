@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace orv {
+namespace FB { namespace Consent {
 
 // scheme://host[:port] for http and https addresses (scheme and host lower-cased, user
 // information dropped, the scheme's default port left out); "file://" for local files;
@@ -13,4 +13,4 @@ namespace orv {
 // which no consent rule lets through.
 std::string originFromUrl(const std::string& url);
 
-} // namespace orv
+}} // namespace FB::Consent

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-namespace FB { namespace NativeMessaging {
+namespace FB { namespace Consent {
 
 namespace {
 
@@ -101,6 +101,17 @@ OriginGate::OriginGate(AllowedOrigins& list, Prompt prompt, Clock now)
 // empty for an allowed origin.
 std::string OriginGate::answered(const std::string& origin, bool& known) {
     known = true;
+    if (m_machine) {
+        m_machine->load();
+        switch (m_machine->answerFor(origin)) {
+        case AllowedOrigins::Answer::Allowed:
+            return std::string();
+        case AllowedOrigins::Answer::Denied:
+            return refusedMessage(origin);
+        case AllowedOrigins::Answer::Unknown:
+            break;
+        }
+    }
     if (!m_list.load())
         return "The allowed-origins file " + m_list.path() + " cannot be read (" + m_list.loadError() +
                "): no page may use the token until it can be read";
@@ -166,4 +177,4 @@ std::string OriginGate::check(const std::string& origin) {
                                          : ": the permission prompt could not be shown");
 }
 
-}} // namespace FB::NativeMessaging
+}} // namespace FB::Consent
