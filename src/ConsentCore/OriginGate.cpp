@@ -127,6 +127,14 @@ std::string OriginGate::answered(const std::string& origin, bool& known) {
     return std::string();
 }
 
+bool OriginGate::allowedWithoutAsking(const std::string& origin) {
+    if (!isSecureOrigin(origin))
+        return false;
+    bool known = false;
+    const std::string refusal = answered(origin, known);
+    return known && refusal.empty();
+}
+
 std::string OriginGate::check(const std::string& origin) {
     if (!isSecureOrigin(origin))
         return "The page origin \"" + origin +

@@ -45,6 +45,10 @@ public:
     // several threads.
     std::string check(const std::string& origin);
 
+    // True when the origin may go on without asking anybody: a remembered or administered
+    // "allow". Never prompts.
+    bool allowedWithoutAsking(const std::string& origin);
+
     // The administrator's list for every user of the computer: its answers come before the
     // person's and are never asked about. A missing or unreadable file holds no answers.
     void setMachineList(AllowedOrigins* machine) { m_machine = machine; }

@@ -9,7 +9,7 @@
 #include "NativeMessagingPlugin.h"
 #include "OriginGate.h"
 #include "RequestDispatcher.h"
-#include "pin/OriginPrompt.h"
+#include "consent/PageConsent.h"
 #include "pin/PinEntry.h"
 
 #include <cstdlib>
@@ -23,7 +23,6 @@
 namespace {
 
 namespace nm = FB::NativeMessaging;
-namespace consent = FB::Consent;
 
 const char kMimeType[] = "application/x-orvanta";
 
@@ -32,38 +31,13 @@ const char kUsage[] =
     "       orvanta-host --uninstall [--browser chromium|chrome|edge|firefox] [--user|--system]\n"
     "Without these the browser starts it to serve the orvanta extension.\n";
 
-// The allowed-origins file: ORVANTA_ALLOWED_ORIGINS when set (administrators and tests),
-// else the one in the user's config folder.
-std::string allowedOriginsPath() {
-    const char* named = std::getenv("ORVANTA_ALLOWED_ORIGINS");
-    return named && *named ? std::string(named) : consent::defaultAllowedOriginsPath();
-}
-
-// The administrator's answers for every user: ORVANTA_MACHINE_ALLOWED_ORIGINS when set (tests),
-// else the machine-wide file.
-std::string machineOriginsPath() {
-    const char* named = std::getenv("ORVANTA_MACHINE_ALLOWED_ORIGINS");
-    return named && *named ? std::string(named) : consent::machineAllowedOriginsPath();
-}
-
-consent::PromptAnswer askPerson(const std::string& origin) {
-    switch (orv::askOriginPermission(origin)) {
-    case orv::OriginAnswer::Allow:
-        return consent::PromptAnswer::Allow;
-    case orv::OriginAnswer::Deny:
-        return consent::PromptAnswer::Deny;
-    case orv::OriginAnswer::Dismissed:
-        return consent::PromptAnswer::Dismissed;
-    case orv::OriginAnswer::NoAnswer:
-        break;
-    }
-    return consent::PromptAnswer::NoAnswer;
-}
-
 int serve() {
     nm::FileOutputBuffer protocolBuffer(nm::prepareStandardStreams());
     std::ostream protocol(&protocolBuffer);
     const FB::FactoryBasePtr factory = FB::getFactoryInstance();
+    // Each request is checked by the origin the browser names for it, before the plug-in
+    // object sees it.
+    orv::setPluginObjectsCheckOrigin(false);
     factory->globalPluginInitialize();
     auto host = std::make_shared<nm::NativeMessagingBrowserHost>();
     int status = 0;
@@ -71,16 +45,12 @@ int serve() {
         // The page's plug-in instance: made on the first request a permitted page sends (its
         // window attach loads the token module), shut down when the port closes.
         std::unique_ptr<nm::NativeMessagingPlugin> plugin;
-        consent::AllowedOrigins origins(allowedOriginsPath());
-        consent::AllowedOrigins machineOrigins(machineOriginsPath());
-        consent::OriginGate gate(origins, askPerson);
-        gate.setMachineList(&machineOrigins);
         nm::RequestDispatcher dispatcher(
             [&] {
                 plugin = std::make_unique<nm::NativeMessagingPlugin>(host, kMimeType);
                 return plugin->getRootJSAPI();
             },
-            gate, [](const std::string& origin) { orv::setPinRequestOrigin(origin); });
+            orv::processOriginGate(), [](const std::string& origin) { orv::setPinRequestOrigin(origin); });
         status = nm::serveConnection(std::cin, protocol, dispatcher, std::cerr,
                                      [&host] { host->runPendingCalls(); });
         if (plugin)
