@@ -150,16 +150,9 @@ class ChromiumThroughTheExtension(unittest.TestCase):
         env.update({
             "ORVANTA_STANDIN_TARGET": os.path.join(args.softhsm, "lib", "softhsm", "libsofthsm2.so"),
             "ORVANTA_STANDIN_LOG": cls.standin_log,
-<<<<<<< ours
-            # The companion double answers the PIN prompts with the token's user PIN.
-            "LD_LIBRARY_PATH": args.companion_dir,
             # The origin prompt: the scripted pinentry, whose person presses Enter (OK, which
             # denies).
             "ORVANTA_PINENTRY": args.pinentry, "PEER_CONFIRM": "yes", "PEER_LOG": cls.pinentry_log,
-=======
-            # The origin prompt: the scripted pinentry, whose person says no.
-            "ORVANTA_PINENTRY": args.pinentry, "PEER_CONFIRM": "no", "PEER_LOG": cls.pinentry_log,
->>>>>>> theirs
         })
         cls.env = env
         page = "%s/allowed.html?next=%s/denied.html" % (cls.allowed_origin, cls.denied_origin)
