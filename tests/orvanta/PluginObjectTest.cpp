@@ -118,17 +118,21 @@ protected:
         auto instance = std::make_unique<Instance>();
         instance->plugin = FB::getFactoryInstance()->createPlugin(mimetype);
         auto host = TestBrowserHost::create(queue_);
-        if (page) {
-            auto location = FakeJSObject::create(host);
-            location->SetProperty("href", variant(std::string(page)));
-            auto window = FakeJSObject::create(host);
-            window->SetProperty("location", variant(FB::JSObjectPtr(location)));
-            host->setDOMWindow(FB::DOM::Window::create(window));
-        }
+        if (page)
+            setPage(*host, page);
         instance->plugin->setHost(host);
         instance->plugin->setReady();
         instances_.push_back(std::move(instance));
         return *instances_.back();
+    }
+
+    // The browser's window object of the instance's document, with its address.
+    static void setPage(TestBrowserHost& host, const char* page) {
+        auto location = FakeJSObject::create(host.shared_from_this());
+        location->SetProperty("href", variant(std::string(page)));
+        auto window = FakeJSObject::create(host.shared_from_this());
+        window->SetProperty("location", variant(FB::JSObjectPtr(location)));
+        host.setDOMWindow(FB::DOM::Window::create(window));
     }
 
     Standin& standin() { return token_.standin(); }
@@ -380,6 +384,19 @@ TEST_F(PluginObject, APageIsAskedOnItsFirstTokenCallAndLoadsTheModuleWhenAllowed
         instances_.clear();
         EXPECT_EQ(orv::moduleLoadCount, 0);
     }
+}
+
+// A browser that has no document address yet when the window comes: the origin is read again
+// on the first call instead of being taken as "null" for good.
+TEST_F(PluginObject, AnOriginTheBrowserCouldNotTellYetIsReadAgain) {
+    standin().reset();
+    Instance& instance = make("application/x-orvanta", nullptr);
+    instance.attach();
+    EXPECT_EQ(standin().callCount(), 0u);
+    setPage(static_cast<TestBrowserHost&>(*instance.plugin->getHost()), kAllowedPage);
+    EXPECT_TRUE(isTrue(instance.call("olvIsTokenPresentAndOK")));
+    EXPECT_EQ(callsOf("C_Initialize"), 1u);
+    instance.detach();
 }
 
 // orvanta-host checks each request itself: its plug-in objects load the module with their

@@ -92,9 +92,11 @@ std::string orvanta::admitPage() {
 }
 
 const std::string& orvanta::pageOrigin() {
+    // A document's origin never changes, but a browser may not have its address ready when
+    // the window comes: an answer of "null" is asked for again next time.
     if (!m_originRead) {
         m_origin = documentOrigin(m_host);
-        m_originRead = true;
+        m_originRead = m_origin != "null";
     }
     return m_origin;
 }

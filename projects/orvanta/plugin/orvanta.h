@@ -47,7 +47,8 @@ private:
     // Back to the state of an object that never had a window.
     void forgetModule();
     void loadModule();
-    // The origin of the document this object is embedded in, read from the browser once.
+    // The origin of the document this object is embedded in, read from the browser once it
+    // gives one.
     const std::string& pageOrigin();
 
     // A window is attached but the module waits for the page's consent: a page the person
