@@ -47,9 +47,8 @@ NPJavascriptObject* NPJavascriptObject::NewObject(const NpapiBrowserHostPtr& hos
 }
 
 NPJavascriptObject::NPJavascriptObject()
-    : NPObject{const_cast<NPClass*>(&NPJavascriptObjectClass), 0}, m_valid(true), m_autoRelease(false),
-      m_addEventFunc(std::make_shared<NPO_addEventListener>(this)),
-      m_removeEventFunc(std::make_shared<NPO_removeEventListener>(this)) {}
+    : NPObject{const_cast<NPClass*>(&NPJavascriptObjectClass), 0}, m_life(std::make_shared<char>(0)), m_valid(true),
+      m_autoRelease(false) {}
 
 NPJavascriptObject::~NPJavascriptObject() {
     try {
@@ -63,8 +62,10 @@ NPJavascriptObject::~NPJavascriptObject() {
         // The browser is freeing the object: nothing to report to.
     }
     // The page may still hold the listener functions; they must not reach back here.
-    m_addEventFunc->detach();
-    m_removeEventFunc->detach();
+    if (m_addEventFunc)
+        m_addEventFunc->detach();
+    if (m_removeEventFunc)
+        m_removeEventFunc->detach();
 }
 
 JSAPIPtr NPJavascriptObject::getAPI() const {
@@ -253,15 +254,22 @@ bool NPJavascriptObject::getProperty(NPIdentifier name, NPVariant* result) {
     variant res;
     if (host->IdentifierIsString(name)) {
         const std::string sName = host->UTF8FromIdentifier(name);
+        // Made when the page first asks: a wrapper is made for every method object the
+        // page reads, and most never hear of listeners.
         if (sName == kAddEventListener) {
+            if (!m_addEventFunc)
+                m_addEventFunc = std::make_shared<NPO_addEventListener>(this);
             res = JSAPIPtr(m_addEventFunc);
         } else if (sName == kRemoveEventListener) {
+            if (!m_removeEventFunc)
+                m_removeEventFunc = std::make_shared<NPO_removeEventListener>(this);
             res = JSAPIPtr(m_removeEventFunc);
         } else if (api->HasEvent(sName)) {
             if (JSObjectPtr handler = api->getDefaultEventMethod(sName))
                 res = handler;
         } else if (api->HasMethodObject(sName)) {
-            res = api->GetMethodObject(sName);
+            host->getMethodObjectNPVariant(result, api->GetMethodObject(sName));
+            return true;
         } else {
             res = api->GetProperty(sName);
         }

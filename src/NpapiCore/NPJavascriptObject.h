@@ -45,6 +45,9 @@ public:
     NPJavascriptObject& operator=(const NPJavascriptObject&) = delete;
 
     NPObject* getNPObject() { return this; }
+    // Expires when the browser frees this wrapper. A browser may free every object of an
+    // instance that ends, whatever its count, while another instance still holds one.
+    std::weak_ptr<const void> lifeToken() const { return m_life; }
     // object_gone when the scriptable object no longer exists.
     JSAPIPtr getAPI() const;
     JSAPIPtr getAPIIfAlive() const { return m_api.lock(); }
@@ -117,6 +120,7 @@ private:
 
     JSAPIWeakPtr m_api;
     NpapiBrowserHostWeakPtr m_browser;
+    std::shared_ptr<const void> m_life;
     bool m_valid;
     bool m_autoRelease;
     std::shared_ptr<NPO_addEventListener> m_addEventFunc;

@@ -75,6 +75,10 @@ NPObjectAPI::NPObjectAPI(NPObject* o, const NpapiBrowserHostPtr& h)
     // Without a browser that takes the reference, the object could be freed under us.
     if (!h || h->isShutDown())
         obj = nullptr;
+    if (obj && NPJavascriptObject::isNPJavascriptObject(obj)) {
+        m_ownWrapper = true;
+        m_wrapperLife = NPJavascriptObject::fromNPObject(obj)->lifeToken();
+    }
     if (obj)
         h->RetainObject(obj);
     if (JSAPIPtr api = getJSAPI()) {
@@ -86,14 +90,18 @@ NPObjectAPI::NPObjectAPI(NPObject* o, const NpapiBrowserHostPtr& h)
 NPObjectAPI::~NPObjectAPI() {
     if (!obj)
         return;
-    if (NpapiBrowserHostPtr host = m_browser.lock())
-        host->deferredRelease(obj);
+    if (NpapiBrowserHostPtr host = m_browser.lock()) {
+        if (m_ownWrapper)
+            host->deferredRelease(obj, m_wrapperLife);
+        else
+            host->deferredRelease(obj);
+    }
     obj = nullptr;
 }
 
 NpapiBrowserHostPtr NPObjectAPI::liveHost() const {
     NpapiBrowserHostPtr host = m_browser.lock();
-    if (!host || host->isShutDown() || !obj)
+    if (!host || host->isShutDown() || !obj || objectFreed())
         return nullptr;
     return host;
 }
@@ -104,7 +112,7 @@ void* NPObjectAPI::getEventContext() const {
 }
 
 JSAPIPtr NPObjectAPI::getJSAPI() const {
-    if (!obj || !NPJavascriptObject::isNPJavascriptObject(obj))
+    if (!obj || !m_ownWrapper || objectFreed())
         return nullptr;
     return NPJavascriptObject::fromNPObject(obj)->getAPIIfAlive();
 }
@@ -172,6 +180,8 @@ bool NPObjectAPI::HasProperty(int idx) const {
     NpapiBrowserHostPtr host = liveHost();
     if (!host)
         return false;
+    if (!host->isMainThread())
+        return onMainThread(*host, [me = self(), idx] { return me->HasProperty(idx); });
     if (is_JSAPI) {
         JSAPIPtr api = innerAPI();
         return api && api->HasProperty(idx);

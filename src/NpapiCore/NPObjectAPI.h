@@ -1,7 +1,7 @@
 #pragma once
 // FB::Npapi::NPObjectAPI: a browser-side NPObject seen as an FB::JSObject. Each operation
 // goes to the browser through the host's wrappers, moving to the browser's main thread
-// when called elsewhere (the operations by index excepted). An NPObject that is one of
+// when called elsewhere. An NPObject that is one of
 // the plug-in's own wrappers is answered by the plug-in object behind it directly.
 //
 // The wrapper holds one browser reference, given back on the main thread. Once the host
@@ -23,7 +23,8 @@ public:
     NPObjectAPI(NPObject* o, const NpapiBrowserHostPtr& h);
     ~NPObjectAPI() override;
 
-    NPObject* getNPObject() const { return obj; }
+    // Null once the browser has freed the object (or when there is none).
+    NPObject* getNPObject() const { return objectFreed() ? nullptr : obj; }
 
     using JSAPI::getMemberNames;
     using JSAPI::HasMethod;
@@ -54,6 +55,9 @@ public:
 private:
     // The host while it can still reach the browser; null otherwise.
     NpapiBrowserHostPtr liveHost() const;
+    // One of the plug-in's own wrappers, of this instance or another, that the browser
+    // freed (with its instance) under this wrapper's reference: it is not touched again.
+    bool objectFreed() const { return m_ownWrapper && m_wrapperLife.expired(); }
     // The plug-in object behind an own wrapper; null when it has gone (or for a browser
     // object).
     JSAPIPtr innerAPI() const { return is_JSAPI ? inner.lock() : JSAPIPtr(); }
@@ -66,6 +70,8 @@ private:
     NPObject* obj;
     bool is_JSAPI;
     JSAPIWeakPtr inner;
+    bool m_ownWrapper = false;
+    std::weak_ptr<const void> m_wrapperLife;
 };
 
 }} // namespace FB::Npapi

@@ -6,6 +6,7 @@
 #include "DOMElement.h"
 #include "DOMWindow.h"
 #include "JSExceptions.h"
+#include "NPJavascriptObject.h"
 #include "NPObjectAPI.h"
 #include "NpapiPluginModule.h"
 #include "NpapiStream.h"
@@ -102,6 +103,40 @@ DOM::ElementPtr NpapiBrowserHost::getDOMElement() {
     return _createElement(m_htmlElement);
 }
 
+void NpapiBrowserHost::getMethodObjectNPVariant(NPVariant* dst, const JSAPIPtr& method) {
+    assertMainThread();
+    auto kept = m_methodWrappers.find(method.get());
+    if (kept != m_methodWrappers.end()) {
+        // Still the same object (not one made at a freed one's address) and not freed by
+        // the browser with its instance.
+        if (kept->second.method.lock() == method && !kept->second.life.expired() && !isShutDown()) {
+            NPObject* wrapper = kept->second.wrapper;
+            RetainObject(wrapper);
+            OBJECT_TO_NPVARIANT(wrapper, *dst);
+            return;
+        }
+        m_methodWrappers.erase(kept);
+    }
+    getNPVariant(dst, variant(method));
+    if (isShutDown() || m_methodWrappers.size() >= kKeptMethodWrappers || !NPVARIANT_IS_OBJECT(*dst) ||
+        !NPJavascriptObject::isNPJavascriptObject(NPVARIANT_TO_OBJECT(*dst)))
+        return;
+    NPObject* wrapper = NPVARIANT_TO_OBJECT(*dst);
+    RetainObject(wrapper);
+    m_methodWrappers[method.get()] =
+        KeptWrapper{method, wrapper, NPJavascriptObject::fromNPObject(wrapper)->lifeToken()};
+}
+
+void NpapiBrowserHost::releaseMethodWrappers() {
+    std::unordered_map<const JSAPI*, KeptWrapper> kept;
+    kept.swap(m_methodWrappers);
+    // A release may free a wrapper, which lets go of its method object and may come back
+    // here: the table is empty by then.
+    for (auto& entry : kept)
+        if (!entry.second.life.expired())
+            ReleaseObject(entry.second.wrapper);
+}
+
 JSObjectPtr NpapiBrowserHost::createScriptArray() {
     DOM::WindowPtr window = getDOMWindow();
     return window->getJSObject()->Invoke("Array", VariantList()).convert_cast<JSObjectPtr>();
@@ -133,6 +168,7 @@ void NpapiBrowserHost::shutdown() {
         m_htmlDoc.reset();
         m_htmlElement.reset();
         m_htmlWin.reset();
+        releaseMethodWrappers();
     }
     BrowserHost::shutdown();
     // The manager has closed what was still open. What remains waits for browser calls
@@ -151,7 +187,16 @@ void NpapiBrowserHost::shutdown() {
 void NpapiBrowserHost::deferredRelease(NPObject* obj) const {
     {
         std::lock_guard<std::mutex> lock(m_deferredMutex);
-        m_deferredObjects.push_back(obj);
+        m_deferredObjects.push_back(DeferredObject{obj, false, {}});
+    }
+    if (isMainThread())
+        DoDeferredRelease();
+}
+
+void NpapiBrowserHost::deferredRelease(NPObject* obj, const std::weak_ptr<const void>& life) const {
+    {
+        std::lock_guard<std::mutex> lock(m_deferredMutex);
+        m_deferredObjects.push_back(DeferredObject{obj, true, life});
     }
     if (isMainThread())
         DoDeferredRelease();
@@ -160,16 +205,20 @@ void NpapiBrowserHost::deferredRelease(NPObject* obj) const {
 void NpapiBrowserHost::DoDeferredRelease() const {
     assertMainThread();
     for (;;) {
-        NPObject* obj = nullptr;
+        DeferredObject deferred{nullptr, false, {}};
         {
             std::lock_guard<std::mutex> lock(m_deferredMutex);
             if (m_deferredObjects.empty())
                 return;
-            obj = m_deferredObjects.front();
+            deferred = std::move(m_deferredObjects.front());
             m_deferredObjects.pop_front();
         }
+        // Freed by the browser already: nothing to give back. Checked here, on the main
+        // thread, where the browser frees objects.
+        if (deferred.tracked && deferred.life.expired())
+            continue;
         // Outside the lock: the release may come back here through the object's class.
-        ReleaseObject(obj);
+        ReleaseObject(deferred.object);
     }
 }
 
@@ -498,8 +547,14 @@ std::string NpapiBrowserHost::UTF8FromIdentifier(NPIdentifier identifier) const 
         ~Free() { host->MemFree(text); }
     } freeText{this, text};
     std::string name(text);
-    if (m_identifierNames.size() < kKeptIdentifierNames)
-        m_identifierNames.emplace(identifier, name);
+    // Kept under the identifier the plug-in asks for itself, which names this text as long
+    // as the browser runs. The one a callback brings may live for that call only (browsers
+    // that run plug-ins in a process of their own free it), and its address may name
+    // another member in the next call.
+    if (m_identifierNames.size() < kKeptIdentifierNames) {
+        if (NPIdentifier lasting = GetStringIdentifier(name.c_str()))
+            m_identifierNames.emplace(lasting, name);
+    }
     return name;
 }
 

@@ -62,6 +62,9 @@ public:
     // Releases obj on the main thread: now when called there, otherwise at the next
     // DoDeferredRelease. Any thread.
     virtual void deferredRelease(NPObject* obj) const;
+    // The same for one of the plug-in's own wrappers, released only while life (its
+    // lifeToken) has not expired: the browser may have freed it by then.
+    void deferredRelease(NPObject* obj, const std::weak_ptr<const void>& life) const;
 
     // NPVariant -> variant. Strings are copied (zero bytes and all); an object becomes an
     // NPObjectAPI holding its own reference. A null pointer gives an empty variant.
@@ -70,6 +73,13 @@ public:
     // are copied into browser memory; plug-in objects are wrapped, browser objects handed
     // back with a reference. A type without a script form leaves dst unchanged.
     void getNPVariant(NPVariant* dst, const variant& var);
+
+    // A method object as the page reads it (the property holding the method's function),
+    // with a reference for the caller. The page reads it on every call of the method, so
+    // its wrapper is made once and kept, with a reference of the host's own, until the
+    // host shuts down or the browser frees it; beyond a few hundred kept ones each read
+    // makes a new wrapper.
+    void getMethodObjectNPVariant(NPVariant* dst, const JSAPIPtr& method);
 
     // A new empty array or object of the page, made by its window ("Array", "Object").
     JSObjectPtr createScriptArray();
@@ -126,9 +136,10 @@ public:
     void GetStringIdentifiers(const NPUTF8** names, int32_t nameCount, NPIdentifier* identifiers) const;
     NPIdentifier GetIntIdentifier(int32_t intid) const;  // null
     bool IdentifierIsString(NPIdentifier identifier) const;  // true
-    // A copy of the browser's text (which is freed); empty when there is none. Identifiers
-    // live as long as the browser, so the first few hundred names are kept: the page's
-    // calls name the same members again and again.
+    // A copy of the browser's text (which is freed); empty when there is none. The page's
+    // calls name the same members again and again, so the first few hundred names are
+    // kept, each under the lasting identifier NPN_GetStringIdentifier gives for it: an
+    // identifier handed to a callback may be freed after the call and its address reused.
     std::string UTF8FromIdentifier(NPIdentifier identifier) const;
     int32_t IntFromIdentifier(NPIdentifier identifier) const;  // 1
     // The object itself when the entry is missing; null and nothing done after shutdown.
@@ -164,7 +175,22 @@ private:
     mutable std::mutex m_streamMutex;
     mutable std::map<const void*, std::weak_ptr<NpapiStream>> m_streams;
     mutable std::mutex m_deferredMutex;
-    mutable std::deque<NPObject*> m_deferredObjects;
+    struct DeferredObject {
+        NPObject* object;
+        bool tracked;                   // one of the plug-in's own wrappers
+        std::weak_ptr<const void> life;  // when tracked
+    };
+    mutable std::deque<DeferredObject> m_deferredObjects;
+    struct KeptWrapper {
+        JSAPIWeakPtr method;
+        NPObject* wrapper;
+        std::weak_ptr<const void> life;  // the wrapper's lifeToken
+    };
+    // Main thread only. Bounded: a page can make objects without end.
+    static constexpr std::size_t kKeptMethodWrappers = 256;
+    std::unordered_map<const JSAPI*, KeptWrapper> m_methodWrappers;
+    void releaseMethodWrappers();
+
     // Main thread only, like every identifier call. Bounded: a page can make names without end.
     static constexpr std::size_t kKeptIdentifierNames = 512;
     mutable std::unordered_map<NPIdentifier, std::string> m_identifierNames;

@@ -142,11 +142,30 @@ NPError getInstancelessValue(NPPVariable variable, void* value) {
     });
 }
 
+namespace {
+
+// A failed NPP_New is never followed by NPP_Destroy: nothing of the instance may stay, and
+// the page objects the host took references to go back while the instance still exists.
+void undoFailedNew(NPP instance, NpapiInstanceData* data, const NpapiBrowserHostPtr& host) {
+    if (data) {
+        NPP_Destroy(instance, nullptr);
+        return;
+    }
+    guardedVoid("NPP_New", [&] {
+        if (host)
+            host->shutdown();
+    });
+}
+
+} // namespace
+
 NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t, int16_t argc, char* argn[], char* argv[],
                 NPSavedData*) {
     if (!instance)
         return NPERR_INVALID_INSTANCE_ERROR;
     NpapiInstanceData* data = nullptr;
+    NpapiBrowserHostPtr host;
+    NPError failure = NPERR_GENERIC_ERROR;
     try {
         NpapiPluginModule* mod = NpapiPluginModule::Default;
         if (!mod)
@@ -158,7 +177,7 @@ NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t, int16_t argc, cha
             mod->netscapeFuncs().pluginthreadasynccall = nullptr;
         const std::string mimetype = pluginType ? pluginType : "";
 
-        NpapiBrowserHostPtr host = createNpapiBrowserHost(mod, instance, old);
+        host = createNpapiBrowserHost(mod, instance, old);
         host->setBrowserFuncs(&mod->netscapeFuncs());
         std::shared_ptr<NpapiPlugin> plugin = getFactoryInstance()->createNpapiPlugin(host, mimetype);
         if (!plugin) {
@@ -171,29 +190,29 @@ NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t, int16_t argc, cha
         return NPERR_NO_ERROR;
     } catch (const PluginCreateError& e) {
         report("NPP_New", e.what());
-        if (data)
-            NPP_Destroy(instance, nullptr);
-        return NPERR_INCOMPATIBLE_VERSION_ERROR;
+        failure = NPERR_INCOMPATIBLE_VERSION_ERROR;
     } catch (const std::bad_alloc& e) {
         report("NPP_New", e.what());
-        if (data)
-            NPP_Destroy(instance, nullptr);
-        return NPERR_OUT_OF_MEMORY_ERROR;
+        failure = NPERR_OUT_OF_MEMORY_ERROR;
     } catch (const std::exception& e) {
         report("NPP_New", e.what());
     } catch (...) {
         report("NPP_New", "unknown failure");
     }
-    // A failed NPP_New is never followed by NPP_Destroy: nothing of the instance may stay.
-    if (data)
-        NPP_Destroy(instance, nullptr);
-    return NPERR_GENERIC_ERROR;
+    undoFailedNew(instance, data, host);
+    return failure;
 }
 
 NPError NPP_Destroy(NPP instance, NPSavedData**) {
     NpapiInstanceData* data = instanceData(instance);
     if (!data)
         return NPERR_INVALID_INSTANCE_ERROR;
+    // The instance's own reference to the root object goes back while the host can still
+    // give it: after the host's shutdown nothing reaches the browser.
+    guardedVoid("NPP_Destroy", [&] {
+        if (data->plugin)
+            data->plugin->releaseScriptableObject();
+    });
     guardedVoid("NPP_Destroy", [&] {
         if (data->host)
             data->host->shutdown();

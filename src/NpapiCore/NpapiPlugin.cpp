@@ -24,9 +24,14 @@ NpapiPlugin::NpapiPlugin(const NpapiBrowserHostPtr& host, const std::string& mim
 }
 
 NpapiPlugin::~NpapiPlugin() {
-    if (m_obj && m_npHost)
-        m_npHost->ReleaseObject(m_obj);
+    releaseScriptableObject();
+}
+
+void NpapiPlugin::releaseScriptableObject() {
+    NPObject* obj = m_obj;
     m_obj = nullptr;
+    if (obj && m_npHost)
+        m_npHost->ReleaseObject(obj);
 }
 
 void NpapiPlugin::shutdown() {
@@ -79,7 +84,8 @@ NPError NpapiPlugin::NewStream(NPMIMEType type, NPStream* stream, NPBool seekabl
     s->setLength(stream->end);
     if (stream->url)
         s->setUrl(stream->url);
-    if (stream->headers)
+    // An older browser's NPStream ends before the headers.
+    if (m_npHost->browserFuncs().version >= NPVERS_HAS_RESPONSE_HEADERS && stream->headers)
         s->setHeaders(stream->headers);
     s->setSeekAvailable(seekable != 0);
     if (s->isSeekRequested() && !seekable) {
@@ -107,9 +113,10 @@ NPError NpapiPlugin::DestroyStream(NPStream* stream, NPReason reason) {
         return NPERR_NO_ERROR;
     if (s->getStreamPtr() && s->getStreamPtr() != stream)
         return NPERR_NO_ERROR;  // not the browser stream this stream is attached to
+    // The NPStream keeps its notify data: Firefox-family browsers take NPP_URLNotify's,
+    // which comes after this, from it.
     if (s->getStreamPtr()) {
         s->setStreamPtr(nullptr);
-        stream->notifyData = nullptr;
         if (!s->isCompleted())
             s->signalCompleted(reason == NPRES_DONE);
     }

@@ -16,6 +16,7 @@
 #include "NpapiTypes.h"
 #include "npfunctions.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -35,6 +36,9 @@ public:
     ~NpapiPlugin() override;
 
     void shutdown() override;
+    // Gives back the instance's own reference to the root object's wrapper; before the
+    // host's shutdown, which ends every call to the browser.
+    void releaseScriptableObject();
     // The page's attributes become the params; a windowless plug-in object tells the
     // browser so; the plug-in object becomes ready before the browser gives a window.
     virtual void init(NPMIMEType pluginType, int16_t argc, char* argn[], char* argv[]);
@@ -56,6 +60,12 @@ public:
     const NpapiBrowserHostPtr& getHost() const { return m_npHost; }
 
 protected:
+    // A width or height of the browser's NPWindow as the window keeps it: beyond 2^31 - 1
+    // it is cut to that.
+    static int32_t browserLength(uint32_t length) {
+        return static_cast<int32_t>(std::min<uint32_t>(length, static_cast<uint32_t>(INT32_MAX)));
+    }
+
     // The root object's wrapper with one more reference, the caller's; null when the
     // browser makes none.
     NPObject* getScriptableObject();

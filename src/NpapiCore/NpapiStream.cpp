@@ -20,6 +20,7 @@ NpapiStream::NpapiStream(const std::string& url, bool cache, bool seekable, std:
 
 NpapiStream::~NpapiStream() {
     close();
+    sendDestroyedEvent();
     m_self.reset();
     m_host.reset();
 }

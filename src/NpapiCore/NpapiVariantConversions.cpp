@@ -14,6 +14,8 @@
 #include <new>
 #include <string>
 #include <typeindex>
+#include <typeinfo>
+#include <unordered_map>
 
 namespace FB { namespace Npapi {
 
@@ -193,6 +195,22 @@ const std::map<std::type_index, Converter>& conversionTable() {
     return table;
 }
 
+// Found by the type_info's address first: the name comparisons of the ordered table cost
+// more than the rest of a simple call's result. One cache per thread, so no lock; it holds
+// only types of the table (each under the few addresses its type_info may have).
+Converter findConverter(const std::type_info& type) {
+    thread_local std::unordered_map<const std::type_info*, Converter> byAddress;
+    auto known = byAddress.find(&type);
+    if (known != byAddress.end())
+        return known->second;
+    const auto& table = conversionTable();
+    auto found = table.find(std::type_index(type));
+    if (found == table.end())
+        return nullptr;
+    byAddress.emplace(&type, found->second);
+    return found->second;
+}
+
 } // namespace
 
 variant NpapiBrowserHost::getVariant(const NPVariant* npVar) {
@@ -228,16 +246,15 @@ variant NpapiBrowserHost::getVariant(const NPVariant* npVar) {
 }
 
 void NpapiBrowserHost::getNPVariant(NPVariant* dst, const variant& var) {
-    const auto& table = conversionTable();
-    auto converter = table.find(std::type_index(var.get_type()));
-    if (converter == table.end()) {
+    const Converter converter = findConverter(var.get_type());
+    if (!converter) {
         FBLOG_WARN("NpapiBrowserHost", "No script form for a value of type " << var.get_type().name());
         return;
     }
     // Written only once complete: a failed conversion leaves dst as it was.
     NPVariant out;
     VOID_TO_NPVARIANT(out);
-    converter->second(*this, var, out);
+    converter(*this, var, out);
     *dst = out;
 }
 

@@ -2,11 +2,20 @@
 
 #include "PluginEvents/MouseEvents.h"
 
+#include <limits>
 #include <utility>
 
 namespace FB {
 
 using Lock = std::lock_guard<std::recursive_mutex>;
+
+std::int32_t PluginWindowless::saturated(std::int64_t value) {
+    if (value < std::numeric_limits<std::int32_t>::min())
+        return std::numeric_limits<std::int32_t>::min();
+    if (value > std::numeric_limits<std::int32_t>::max())
+        return std::numeric_limits<std::int32_t>::max();
+    return static_cast<std::int32_t>(value);
+}
 
 PluginWindowless::PluginWindowless() = default;
 
@@ -21,7 +30,8 @@ void PluginWindowless::setWindowPosition(std::int32_t x, std::int32_t y, std::in
 }
 
 void PluginWindowless::setWindowPosition(const Rect& edges) {
-    setWindowPosition(edges.left, edges.top, edges.right - edges.left, edges.bottom - edges.top);
+    setWindowPosition(edges.left, edges.top, saturated(static_cast<std::int64_t>(edges.right) - edges.left),
+                      saturated(static_cast<std::int64_t>(edges.bottom) - edges.top));
 }
 
 void PluginWindowless::setWindowClipping(std::int32_t top, std::int32_t left, std::int32_t bottom, std::int32_t right) {
@@ -36,13 +46,14 @@ void PluginWindowless::setInvalidateWindowFunc(InvalidateWindowFunc func) {
 
 void PluginWindowless::translateWindowToPlugin(std::int32_t& x, std::int32_t& y) const {
     Lock lock(m_windowMutex);
-    x -= m_x;
-    y -= m_y;
+    x = saturated(static_cast<std::int64_t>(x) - m_x);
+    y = saturated(static_cast<std::int64_t>(y) - m_y);
 }
 
 Rect PluginWindowless::getWindowPosition() const {
     Lock lock(m_windowMutex);
-    return Rect{m_y, m_x, m_y + m_height, m_x + m_width};
+    return Rect{m_y, m_x, saturated(static_cast<std::int64_t>(m_y) + m_height),
+                saturated(static_cast<std::int64_t>(m_x) + m_width)};
 }
 
 std::int32_t PluginWindowless::getWindowWidth() const {

@@ -9,6 +9,7 @@
 #include "logging.h"
 #include "utf8_tools.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <iterator>
@@ -121,12 +122,10 @@ void BrowserHost::releaseJSObject(const JSAPIPtr& obj) const {
     std::list<JSAPIPtr> released;
     {
         std::lock_guard<std::recursive_mutex> lock(m_jsObjectMutex);
-        for (auto it = m_retainedObjects.begin(); it != m_retainedObjects.end();) {
-            auto next = std::next(it);
-            if (*it == obj)
-                released.splice(released.end(), m_retainedObjects, it);
-            it = next;
-        }
+        // One entry: each wrapper handed out took one, and the others still answer the page.
+        auto it = std::find(m_retainedObjects.begin(), m_retainedObjects.end(), obj);
+        if (it != m_retainedObjects.end())
+            released.splice(released.end(), m_retainedObjects, it);
     }
     released.clear();  // outside the lock, as in freeRetainedObjects
     if (isMainThread())

@@ -82,6 +82,8 @@ public:
         CrossThreadCall::asyncCall(*this, obj, std::move(func));
     }
 
+    // Keeps obj alive for one wrapper handed to the browser; releaseJSObject gives back
+    // one such hold (an object handed out twice keeps the other).
     void retainJSObject(const JSAPIPtr& obj) const;
     void releaseJSObject(const JSAPIPtr& obj) const;
     void freeRetainedObjects() const;

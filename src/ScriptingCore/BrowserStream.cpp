@@ -14,6 +14,13 @@ BrowserStream::BrowserStream(const std::string& url, bool cache, bool seekable, 
       m_opened(false) {}
 
 BrowserStream::~BrowserStream() {
+    sendDestroyedEvent();
+}
+
+void BrowserStream::sendDestroyedEvent() {
+    if (m_destroyedSent)
+        return;
+    m_destroyedSent = true;
     StreamDestroyedEvent destroyed(this);
     sendEvent(&destroyed);
 }
@@ -23,12 +30,15 @@ bool BrowserStream::sendEvent(PluginEvent* event) {
     // completed one): the stream outlives the delivery. Declared before the lock, so the
     // lock is released first.
     std::shared_ptr<PluginEventSource> keepAlive = weak_from_this().lock();
-    std::lock_guard<std::recursive_mutex> lock(m_observerMutex);
+    const std::shared_ptr<Lifetime> life = lifetime();
+    std::lock_guard<std::recursive_mutex> lock(life->observerMutex);
     const std::vector<PluginEventSinkWeakPtr> observers(m_observers);
     for (const PluginEventSinkWeakPtr& weak : observers) {
         PluginEventSinkPtr sink = weak.lock();
         if (!sink)
             continue;
+        if (life->destroyed)
+            return false;
         try {
             if (sink->handleEvent(event, this))
                 return true;

@@ -28,7 +28,7 @@ public:
     using RangeList = std::vector<Range>;
 
     BrowserStream(const std::string& url, bool cache, bool seekable, std::size_t internalBufferSize);
-    // Tells the observers with a StreamDestroyedEvent before anything is released.
+    // Tells the observers with a StreamDestroyedEvent unless the stream class already did.
     ~BrowserStream() override;
 
     bool sendEvent(PluginEvent* event) override;
@@ -63,6 +63,11 @@ public:
     virtual void setLength(std::uint32_t length) { m_length = length; }
 
 protected:
+    // Tells the observers with a StreamDestroyedEvent, once. Each stream class calls it in
+    // its destructor while the stream is still whole, since an observer may still use the
+    // stream (close it above all); from the base destructor only this part would be left.
+    void sendDestroyedEvent();
+
     // The browser's reports, in the order the browser makes them.
     void signalOpened();
     // `length` bytes at `offset` of the resource; the observers see at most the internal
@@ -85,6 +90,7 @@ private:
     bool m_completed;
     bool m_opened;
     std::string m_headers;
+    bool m_destroyedSent = false;
 };
 
 } // namespace FB

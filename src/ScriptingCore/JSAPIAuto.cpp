@@ -64,7 +64,9 @@ void JSAPIAuto::registerBuiltins() {
 
 bool JSAPIAuto::memberAccessible(const std::string& name) const {
     auto it = m_zoneMap.find(name);
-    return it != m_zoneMap.end() && getZone() >= it->second;
+    // The zone stack read directly: the caller holds its mutex, and every script call
+    // comes here several times.
+    return it != m_zoneMap.end() && m_zoneStack.back() >= it->second;
 }
 
 void JSAPIAuto::getMemberNames(std::vector<std::string>& nameVector) const {
@@ -210,7 +212,7 @@ JSAPIPtr JSAPIAuto::GetMethodObject(const std::string& methodObjName) {
     Lock lock(m_zoneMutex);
     if (!memberAccessible(methodObjName) || m_methodFunctorMap.find(methodObjName) == m_methodFunctorMap.end())
         throw invalid_member(methodObjName);
-    const SecurityZone zone = getZone();
+    const SecurityZone zone = m_zoneStack.back();  // under the zone mutex, as in memberAccessible
     const auto key = std::make_pair(methodObjName, zone);
     auto cached = m_methodObjectMap.find(key);
     if (cached != m_methodObjectMap.end())

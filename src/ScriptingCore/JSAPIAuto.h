@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -69,7 +70,8 @@ public:
 
 protected:
     using MethodObjectMap = std::map<std::pair<std::string, SecurityZone>, JSFunctionPtr>;
-    using MethodFunctorMap = std::map<std::string, CallMethodFunctor>;
+    // Looked up on every script call, never walked in order.
+    using MethodFunctorMap = std::unordered_map<std::string, CallMethodFunctor>;
     using PropertyFunctorsMap = std::map<std::string, PropertyFunctors>;
     using ZoneMap = std::map<std::string, SecurityZone>;
     using AttributeMap = std::map<std::string, Attribute>;

@@ -1,11 +1,12 @@
 // Verifies a GOST R 34.10-2001 signature taken from a page with Botan, an implementation
 // independent of the plug-in's own:
 //
-//   gost_verify PUBLIC_KEY_HEX HASH_HEX SIGNATURE_HEX
-//   gost_verify --page-key PAGE_KEY HASH_HEX SIGNATURE_HEX   (the key "olvRepair" signs with)
+//   gost_verify [public] PUBLIC_KEY_HEX HASH_HEX SIGNATURE_HEX
+//   gost_verify --page-key|digits PAGE_KEY HASH_HEX SIGNATURE_HEX   (the key "olvRepair" signs with)
 //
 // The public key is X then Y (32 bytes each), the signature r then s, the hash as the page
-// writes it. Exit status 0 when the signature verifies, 1 when not, 2 on bad input.
+// writes it (32 bytes). Exit status 0 when the signature verifies, 1 when not, 2 on bad
+// input. The browser tests' harnesses (QtWebKit, Chromium) and the demonstration share it.
 
 #include <botan/ec_group.h>
 #include <botan/gost_3410.h>
@@ -61,7 +62,7 @@ bool verifies(const Botan::PointGFp& point, const std::string& hashText, const s
     auto message = Botan::hex_decode(hashText);
     std::reverse(message.begin(), message.end());
     const auto rs = Botan::hex_decode(signatureText);
-    if (rs.size() != 64)
+    if (rs.size() != 64 || message.size() != 32)
         return false;
     std::vector<std::uint8_t> sr(rs.begin() + 32, rs.end());
     sr.insert(sr.end(), rs.begin(), rs.begin() + 32);
@@ -73,8 +74,10 @@ bool verifies(const Botan::PointGFp& point, const std::string& hashText, const s
 int main(int argc, char** argv) {
     try {
         std::vector<std::string> args(argv + 1, argv + argc);
+        if (args.size() == 4 && args[0] == "public")
+            args.erase(args.begin());
         Botan::PointGFp point;
-        if (args.size() == 4 && args[0] == "--page-key") {
+        if (args.size() == 4 && (args[0] == "--page-key" || args[0] == "digits")) {
             point = cryptoProA().get_base_point() * pageKey(args[1]);
             args.erase(args.begin(), args.begin() + 2);
         } else if (args.size() == 3) {
@@ -85,7 +88,7 @@ int main(int argc, char** argv) {
                                        Botan::BigInt::decode(bytes.data() + 32, 32));
             args.erase(args.begin());
         } else {
-            std::cerr << "usage: gost_verify PUBLIC_KEY|--page-key KEY HASH SIGNATURE\n";
+            std::cerr << "usage: gost_verify [public] PUBLIC_KEY|--page-key KEY HASH SIGNATURE\n";
             return 2;
         }
         const bool ok = verifies(point, args[0], args[1]);

@@ -92,7 +92,14 @@ TEST(NpapiEntryTest, FailedCreationIsItsStatusAndLeavesNothing) {
         if (c.failure == Failure::None) {
             EXPECT_NE(npp->pdata, nullptr);
             EXPECT_EQ(g_alive, 1);
+            // The page takes the root object and lets it go; the instance gives back its
+            // own reference when it ends.
+            NPObject* root = nullptr;
+            ASSERT_EQ(funcs.getvalue(npp, NPPVpluginScriptableNPObject, &root), NPERR_NO_ERROR);
+            ASSERT_NE(root, nullptr);
+            browser.table()->releaseobject(root);
             EXPECT_EQ(funcs.destroy(npp, nullptr), NPERR_NO_ERROR);
+            EXPECT_FALSE(browser.isAlive(root));
         } else if (c.failure == Failure::ReadyFails) {
             // The instance was made and then failed: it is undone.
             EXPECT_EQ(npp->pdata, nullptr);
@@ -101,6 +108,13 @@ TEST(NpapiEntryTest, FailedCreationIsItsStatusAndLeavesNothing) {
             npp->pdata = nullptr;
         }
         EXPECT_EQ(g_alive, 0);
+        // Checked before the browser ends the instance (which frees its objects whatever
+        // their counts): the page's window, document and element have only the page's own
+        // references.
+        EXPECT_EQ(browser.refCount(browser.window(0)), 1u);
+        EXPECT_EQ(browser.refCount(browser.document(0)), 2u);  // the window's property holds one
+        EXPECT_EQ(browser.refCount(browser.element(0)), 1u);
+        EXPECT_EQ(browser.aliveObjects(nullptr, npp), 3u);
         browser.destroyInstance(npp);
         EXPECT_EQ(FB::Npapi::shutdownModule(), NPERR_NO_ERROR);
     }

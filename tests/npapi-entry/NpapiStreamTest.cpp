@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -258,6 +259,95 @@ TEST_F(NpapiStreamTest, UrlNotifyBeforeDestroyStreamKeepsTheStreamUntilTheBrowse
     ASSERT_FALSE(weak.expired()) << "the browser still names the stream in NPP_DestroyStream";
     EXPECT_EQ(feed.destroy(NPRES_DONE), NPERR_NO_ERROR);
     EXPECT_TRUE(weak.expired());
+    EXPECT_EQ(recorder->events, (Events{"created", "opened", "data:3@0:100.00", "completed:ok", "destroyed"}));
+}
+
+// Whichever comes first, and wherever the browser takes NPP_URLNotify's notify data from
+// (its request, or the NPStream as Firefox-family browsers do, after NPP_DestroyStream),
+// a finished download completes once and is let go of when the browser is done with it.
+TEST_F(NpapiStreamTest, FinishedStreamIsLetGoOfInEitherOrderWhereverTheNotifyDataComesFrom) {
+    for (bool destroyFirst : {true, false}) {
+        for (bool fromStream : {true, false}) {
+            SCOPED_TRACE(std::string(destroyFirst ? "destroy first" : "notify first") +
+                         (fromStream ? ", notify data from the stream" : ", notify data from the request"));
+            recorder = std::make_shared<StreamRecorder>();
+            FB::BrowserStreamPtr stream = open("http://127.0.0.1/order");
+            ASSERT_TRUE(stream);
+            std::weak_ptr<FB::BrowserStream> weak = stream;
+            BrowserStreamFeed feed(funcs, npp, "http://127.0.0.1/order", notifyData, 3);
+            feed.notifyDataFromStream = fromStream;
+            ASSERT_EQ(feed.start(), NPERR_NO_ERROR);
+            EXPECT_EQ(feed.deliver("abc", 0), 3);
+            stream.reset();
+            if (destroyFirst) {
+                EXPECT_EQ(feed.destroy(NPRES_DONE), NPERR_NO_ERROR);
+                EXPECT_FALSE(weak.expired()) << "the browser still names the stream in NPP_URLNotify";
+                feed.notify(NPRES_DONE);
+            } else {
+                feed.notify(NPRES_DONE);
+                EXPECT_FALSE(weak.expired()) << "the browser still names the stream in NPP_DestroyStream";
+                EXPECT_EQ(feed.destroy(NPRES_DONE), NPERR_NO_ERROR);
+            }
+            EXPECT_TRUE(weak.expired()) << "a finished download stays in memory";
+            EXPECT_EQ(recorder->events[3], "completed:ok");
+            EXPECT_EQ(std::count(recorder->events.begin(), recorder->events.end(), "completed:ok"), 1);
+            EXPECT_EQ(std::count(recorder->events.begin(), recorder->events.end(), "destroyed"), 1);
+        }
+    }
+}
+
+// NPStream.headers came with version 17: an older browser's NPStream ends before it, so
+// whatever lies there is not the response's headers and is not read.
+TEST(NpapiStreamHeadersTest, ReadOnlyFromBrowsersWhoseStreamHasThem) {
+    for (uint16_t version : {uint16_t(16), uint16_t(17)}) {
+        SCOPED_TRACE(version);
+        FakeNpapiBrowser browser(version);
+        NPPluginFuncs funcs;
+        std::memset(&funcs, 0, sizeof(funcs));
+        ASSERT_EQ(FB::Npapi::initializeModule(browser.table()), NPERR_NO_ERROR);
+        ASSERT_EQ(FB::Npapi::getEntryPoints(&funcs), NPERR_NO_ERROR);
+        NPP npp = browser.instance(0);
+        ASSERT_EQ(funcs.newp(const_cast<char*>("application/x-orvanta"), npp, NP_EMBED, 0, nullptr, nullptr, nullptr),
+                  NPERR_NO_ERROR);
+        {
+            FB::Npapi::NpapiBrowserHostPtr host = static_cast<FB::Npapi::NpapiInstanceData*>(npp->pdata)->host;
+            FB::BrowserStreamPtr stream = host->createStream("http://127.0.0.1/headers", nullptr, false, false, 64);
+            ASSERT_TRUE(stream);
+            BrowserStreamFeed feed(funcs, npp, "http://127.0.0.1/headers", browser.urlRequests().back().notifyData,
+                                   2, "X-Beyond-The-Stream: 1\n");
+            ASSERT_EQ(feed.start(), NPERR_NO_ERROR);
+            EXPECT_EQ(stream->getHeaders(), version >= 17 ? "X-Beyond-The-Stream: 1\n" : "");
+            EXPECT_EQ(feed.deliver("ok", 0), 2);
+            EXPECT_EQ(feed.destroy(NPRES_DONE), NPERR_NO_ERROR);
+            feed.notify(NPRES_DONE);
+        }
+        EXPECT_EQ(funcs.destroy(npp, nullptr), NPERR_NO_ERROR);
+        browser.destroyInstance(npp);
+        FB::Npapi::shutdownModule();
+    }
+}
+
+// An observer told that the stream is being destroyed may still use it: the stream is
+// whole while it hears of it.
+TEST_F(NpapiStreamTest, AnObserverToldOfTheDestructionMayStillCloseTheStream) {
+    int closeAnswers = 0;
+    recorder->then = [&](FB::PluginEvent* e) {
+        if (auto* destroyed = dynamic_cast<FB::StreamDestroyedEvent*>(e)) {
+            EXPECT_FALSE(destroyed->stream->close()) << "nothing is left to close";
+            ++closeAnswers;
+        }
+    };
+    FB::BrowserStreamPtr stream = open("http://127.0.0.1/closing");
+    ASSERT_TRUE(stream);
+    std::weak_ptr<FB::BrowserStream> weak = stream;
+    BrowserStreamFeed feed(funcs, npp, "http://127.0.0.1/closing", notifyData, 3);
+    ASSERT_EQ(feed.start(), NPERR_NO_ERROR);
+    EXPECT_EQ(feed.deliver("abc", 0), 3);
+    stream.reset();
+    EXPECT_EQ(feed.destroy(NPRES_DONE), NPERR_NO_ERROR);
+    feed.notify(NPRES_DONE);
+    EXPECT_TRUE(weak.expired());
+    EXPECT_EQ(closeAnswers, 1);
     EXPECT_EQ(recorder->events, (Events{"created", "opened", "data:3@0:100.00", "completed:ok", "destroyed"}));
 }
 

@@ -164,6 +164,53 @@ TEST_F(PageView, MethodObjectCallsTheMethod) {
     EXPECT_EQ(browser.exceptions()[0].object, obj);
 }
 
+// A browser that runs plug-ins in a process of their own frees the identifiers a callback
+// brings when it returns and gives the next call's names the same addresses. Each call
+// must still reach the member it names, whether the browser makes the plug-in's own
+// lasting identifiers out of the call ones or keeps them apart.
+class CallIdentifiers : public PageView, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CallIdentifiers, EachCallReachesTheMemberItNames) {
+    browser.keepCallIdentifiersApart(GetParam());
+    api->prop = variant(std::string("stored"));
+    enum Callback { Invoke, Get };
+    const struct {
+        Callback callback;
+        const char* name;
+        const char* answer;  // the result, as "s:text", "i:number" or "object"
+    } calls[] = {
+        {Invoke, "echo", "s:x"}, {Invoke, "count", "i:1"}, {Get, "echo", "object"},
+        {Invoke, "echo", "s:x"}, {Get, "prop", "s:stored"}, {Get, "echo", "object"},
+        {Invoke, "count", "i:1"}, {Get, "prop", "s:stored"}, {Invoke, "echo", "s:x"},
+    };
+    for (const auto& c : calls) {
+        SCOPED_TRACE(c.name);
+        const NPIdentifier name = browser.callIdentifier(c.name);
+        BrowserValue x, out;
+        x.value = browser.stringVariant("x");
+        const bool ok = c.callback == Invoke ? cls().invoke(obj, name, &x.value, 1, out.get())
+                                             : cls().getProperty(obj, name, out.get());
+        browser.endCall();
+        ASSERT_TRUE(ok);
+        std::string answer;
+        if (out.value.type == NPVariantType_String)
+            answer = "s:" + text(out.value);
+        else if (out.value.type == NPVariantType_Int32)
+            answer = "i:" + std::to_string(out.value.value.intValue);
+        else if (out.value.type == NPVariantType_Double)
+            answer = "i:" + std::to_string(static_cast<long>(out.value.value.doubleValue));
+        else if (out.value.type == NPVariantType_Object)
+            answer = "object";
+        EXPECT_EQ(answer, c.answer);
+    }
+    EXPECT_TRUE(browser.exceptions().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(LastingIdentifiers, CallIdentifiers, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? std::string("KeptApart") : std::string("MadeFromCallOnes");
+                         });
+
 TEST_F(PageView, PropertiesReadAndWrite) {
     BrowserValue value, out;
     value.value = browser.stringVariant("stored");
@@ -502,4 +549,83 @@ TEST_F(NpapiFixture, WrapperWhoseHostIsGoneInvalidatesItselfSilently) {
     EXPECT_FALSE(api->isValid());
     EXPECT_TRUE(browser.exceptions().empty());
     browser.table()->releaseobject(o);
+}
+
+TEST_F(NpapiFixture, ObjectHandedOutTwiceAnswersThroughTheOtherWrapperWhenOneIsFreed) {
+    auto handed = std::make_shared<SampleAPI>();
+    std::weak_ptr<SampleAPI> weak = handed;
+    BrowserValue first, second;
+    host->getNPVariant(first.get(), variant(FB::JSAPIPtr(handed)));
+    host->getNPVariant(second.get(), variant(FB::JSAPIPtr(handed)));
+    handed.reset();
+    ASSERT_EQ(first.value.type, NPVariantType_Object);
+    ASSERT_EQ(second.value.type, NPVariantType_Object);
+    browser.releaseValue(first.value);
+    VOID_TO_NPVARIANT(first.value);
+    EXPECT_FALSE(weak.expired()) << "the page still holds the second wrapper";
+    NPObject* o = second.value.value.objectValue;
+    BrowserValue hello, out;
+    hello.value = browser.stringVariant("hello");
+    ASSERT_TRUE(o->_class->invoke(o, id("echo"), &hello.value, 1, out.get()));
+    EXPECT_EQ(text(out.value), "hello");
+    browser.releaseValue(second.value);
+    VOID_TO_NPVARIANT(second.value);
+    EXPECT_TRUE(weak.expired()) << "the last wrapper let go of the object";
+}
+
+// The page reads a method's property on every call: the same function object comes back,
+// held by the host until it shuts down, and one the browser freed with its instance is
+// made anew instead of being handed out again.
+TEST_F(PageView, MethodObjectIsTheSameOnEveryReadAndGoesWithTheHost) {
+    BrowserValue first, second;
+    ASSERT_TRUE(cls().getProperty(obj, id("echo"), first.get()));
+    ASSERT_TRUE(cls().getProperty(obj, id("echo"), second.get()));
+    ASSERT_EQ(first.value.type, NPVariantType_Object);
+    NPObject* function = first.value.value.objectValue;
+    EXPECT_EQ(second.value.value.objectValue, function);
+    EXPECT_EQ(browser.refCount(function), 3u);  // the page's two and the host's own
+    BrowserValue other;
+    ASSERT_TRUE(cls().getProperty(obj, id("count"), other.get()));
+    EXPECT_NE(other.value.value.objectValue, function);
+
+    host->shutdown();
+    EXPECT_EQ(browser.refCount(function), 2u);
+    browser.releaseValue(first.value);
+    VOID_TO_NPVARIANT(first.value);
+    browser.releaseValue(second.value);
+    VOID_TO_NPVARIANT(second.value);
+    EXPECT_FALSE(browser.isAlive(function));
+}
+
+TEST(MethodObjectsOfAnEndedInstance, AreMadeAnewNotHandedOutFreed) {
+    orv::test::FakeNpapiBrowser browser;
+    FB::Npapi::NpapiPluginModule module;
+    module.setNetscapeFuncs(browser.table());
+    // A host that holds none of the page's objects: only its own wrappers are freed below.
+    browser.withWindow(false);
+    browser.withElement(false);
+    auto host = std::make_shared<FB::Npapi::NpapiBrowserHost>(&module, browser.instance(0));
+    host->setBrowserFuncs(browser.table());
+    auto api = std::make_shared<SampleAPI>();
+    // A wrapper made by the host and freed with it, as Firefox-family browsers
+    // free every object of an ended instance.
+    NPObject* root = NPJavascriptObject::NewObject(host, api, false)->getNPObject();
+    NPVariant function;
+    ASSERT_TRUE(cls().getProperty(root, browser.stringId("echo"), &function));
+    NPObject* freed = function.value.objectValue;
+    browser.destroyInstance(browser.instance(0));
+    ASSERT_FALSE(browser.isAlive(freed));
+    ASSERT_FALSE(browser.isAlive(root));
+
+    // The host still runs (a browser that freed the objects under a live instance):
+    // another read makes a new wrapper rather than handing out or releasing the freed one.
+    NPObject* again = NPJavascriptObject::NewObject(host, api, false)->getNPObject();
+    NPVariant fresh;
+    ASSERT_TRUE(cls().getProperty(again, browser.stringId("echo"), &fresh));
+    ASSERT_EQ(fresh.type, NPVariantType_Object);
+    EXPECT_TRUE(browser.isAlive(fresh.value.objectValue));
+    browser.releaseValue(fresh);
+    browser.table()->releaseobject(again);
+    host->shutdown();
+    EXPECT_EQ(browser.aliveObjects(&NPJavascriptObject::NPJavascriptObjectClass), 0u);
 }

@@ -180,6 +180,29 @@ TEST_F(PageObjects, OtherThreadsAreServedOnTheMainThread) {
     EXPECT_TRUE(hasJoin);
     EXPECT_EQ(names, (std::vector<std::string>{"fromWorker", "name"}));
     EXPECT_GE(browser.callCount("pluginthreadasynccall"), 5);
+    EXPECT_TRUE(browser.offMainThreadCalls().empty());
+}
+
+TEST_F(PageObjects, IndexedMembersAskedOnAWorkerAreServedOnTheMainThread) {
+    PageObject* array = browser.newArray(browser.instance());
+    auto a = wrap(array);
+    a->Invoke("push", VariantList{variant(std::string("first"))});
+    bool hasFirst = false;
+    bool hasSecond = true;
+    std::string first;
+    onWorker([&] {
+        hasFirst = a->HasProperty(0);
+        hasSecond = a->HasProperty(1);
+        first = a->GetProperty(0).cast<std::string>();
+        a->SetProperty(1, variant(2L));
+    });
+    EXPECT_TRUE(hasFirst);
+    EXPECT_FALSE(hasSecond);
+    EXPECT_EQ(first, "first");
+    EXPECT_EQ(array->properties["1"].value.intValue, 2);
+    EXPECT_EQ(browser.offMainThreadCalls(), std::vector<std::string>{});
+    a.reset();
+    browser.table()->releaseobject(array);
 }
 
 TEST_F(PageObjects, AnyFailureOnTheMainThreadReachesTheWaitingWorker) {
@@ -225,4 +248,51 @@ TEST_F(PageObjects, AfterShutdownNothingReachesTheBrowser) {
     browser.table()->releaseobject(page);
     browser.table()->releaseobject(page);
     page = nullptr;
+}
+
+// Firefox-family browsers free every object of an instance that ends, whatever its count.
+// A page that handed instance A's object to instance B and then removed A leaves B with a
+// wrapper of freed memory: B neither hands it out again nor gives back its reference,
+// whether the wrapper goes after A or was let go of on a worker before A ended.
+TEST(CrossInstanceObjects, ObjectOfAnEndedInstanceIsNotTouchedAgain) {
+    for (bool droppedOnWorkerFirst : {false, true}) {
+        SCOPED_TRACE(droppedOnWorkerFirst ? "dropped on a worker before A ended" : "dropped after A ended");
+        orv::test::FakeNpapiBrowser browser;
+        FB::Npapi::NpapiPluginModule module;
+        module.setNetscapeFuncs(browser.table());
+        auto hostA = std::make_shared<FB::Npapi::NpapiBrowserHost>(&module, browser.instance(0));
+        hostA->setBrowserFuncs(browser.table());
+        auto hostB = std::make_shared<FB::Npapi::NpapiBrowserHost>(&module, browser.instance(1));
+        hostB->setBrowserFuncs(browser.table());
+        auto apiA = std::make_shared<SampleAPI>();
+        // The page's reference, which the browser ends with A.
+        NPObject* objA = FB::Npapi::NPJavascriptObject::NewObject(hostA, apiA, false)->getNPObject();
+        NPVariant passed;
+        OBJECT_TO_NPVARIANT(objA, passed);
+        variant inB = hostB->getVariant(&passed);
+        auto wrapper = std::dynamic_pointer_cast<NPObjectAPI>(inB.convert_cast<FB::JSObjectPtr>());
+        ASSERT_TRUE(wrapper);
+        EXPECT_EQ(browser.refCount(objA), 2u);
+        if (droppedOnWorkerFirst) {
+            inB = variant();
+            std::thread([w = std::move(wrapper)]() mutable { w.reset(); }).join();
+        }
+
+        hostA->shutdown();
+        apiA.reset();
+        browser.destroyInstance(browser.instance(0));
+        ASSERT_FALSE(browser.isAlive(objA));
+
+        if (!droppedOnWorkerFirst) {
+            EXPECT_EQ(wrapper->getNPObject(), nullptr);
+            EXPECT_EQ(wrapper->getJSAPI(), nullptr);
+            BrowserValue back;
+            hostB->getNPVariant(back.get(), inB);
+            EXPECT_EQ(back.value.type, NPVariantType_Null);
+            inB = variant();
+            wrapper.reset();
+        }
+        hostB->DoDeferredRelease();
+        hostB->shutdown();
+    }
 }

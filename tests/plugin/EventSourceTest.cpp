@@ -124,18 +124,69 @@ TEST(PluginEventSource, AnObserverDestroyedByAnEarlierHandlerIsNotCalled) {
     EXPECT_EQ(journal, (Journal{"a:mousedown"}));
 }
 
+// An observer whose only owner is the handle the caller passed in, and which lets go of
+// that owner from inside its own call. What it does afterwards goes through globals only:
+// if the source failed to hold it, its own memory is gone by then.
+class SelfReleasingSink : public FB::PluginEventSink {
+public:
+    // Of the sink's base type: a handle of any other type would reach the source as a
+    // temporary copy, which would keep the sink alive instead of the source.
+    static FB::PluginEventSinkPtr owner;
+    static std::string releaseOn;
+    static bool destroyed;
+    static Journal journal;
+
+    ~SelfReleasingSink() override { destroyed = true; }
+    bool handleEvent(FB::PluginEvent* event, FB::PluginEventSource*) override {
+        if (kindOf(event) != releaseOn)
+            return false;
+        owner.reset();
+        journal.push_back(destroyed ? "destroyed during its own call" : "still alive in its call");
+        return false;
+    }
+};
+FB::PluginEventSinkPtr SelfReleasingSink::owner;
+std::string SelfReleasingSink::releaseOn;
+bool SelfReleasingSink::destroyed = false;
+Journal SelfReleasingSink::journal;
+
 TEST(PluginEventSource, AnObserverThatDropsItsLastOwnerDuringItsOwnCallFinishesTheCall) {
+    for (const char* during : {"attached", "mousedown", "detached"}) {
+        SCOPED_TRACE(during);
+        Source source;
+        SelfReleasingSink::owner = std::make_shared<SelfReleasingSink>();
+        SelfReleasingSink::releaseOn = during;
+        SelfReleasingSink::destroyed = false;
+        SelfReleasingSink::journal.clear();
+        // The caller's own handle: the source must hold the sink itself.
+        source.attachObserver(SelfReleasingSink::owner);
+        if (SelfReleasingSink::owner) {
+            EXPECT_FALSE(sendMouse(source));
+        }
+        if (SelfReleasingSink::owner)
+            source.detachObserver(SelfReleasingSink::owner);
+        EXPECT_EQ(SelfReleasingSink::journal, Journal{"still alive in its call"});
+        EXPECT_TRUE(SelfReleasingSink::destroyed) << "let go of once the call returned";
+        EXPECT_FALSE(sendMouse(source));  // the entry is dead now
+    }
+}
+
+TEST(PluginEventSource, AHandlerThatDestroysTheSourceEndsTheWalk) {
     Journal journal;
-    Source source;
-    std::shared_ptr<Sink> self;
-    self = std::make_shared<Sink>(journal, "self", [&](FB::PluginEvent*, FB::PluginEventSource*) {
-        self.reset();
-        journal.push_back("still here");
-        return true;
+    auto source = std::make_unique<Source>();
+    auto a = std::make_shared<Sink>(journal, "a", [&](FB::PluginEvent* e, FB::PluginEventSource*) {
+        if (e->get<FB::MouseDownEvent>())
+            source.reset();  // as a window cleared from inside its own event
+        return false;
     });
-    source.attachObserver(self);
-    EXPECT_EQ(journal, (Journal{"self:attached", "still here"}));
-    EXPECT_FALSE(sendMouse(source));  // the entry is dead now
+    auto b = std::make_shared<Sink>(journal, "b");
+    source->attachObserver(a);
+    source->attachObserver(b);
+    journal.clear();
+    FB::MouseDownEvent event(FB::MouseButton_Left, 1, 2);
+    EXPECT_FALSE(source->sendEvent(&event));
+    EXPECT_EQ(source, nullptr);
+    EXPECT_EQ(journal, Journal{"a:mousedown"}) << "nobody hears from a source that is gone";
 }
 
 TEST(PluginEventSource, ChangesMadeByAHandlerDoNotAlterTheWalkInProgress) {

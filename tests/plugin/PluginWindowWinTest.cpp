@@ -288,16 +288,83 @@ TEST_F(WindowedPlugin, AWindowDestroyedUnderAnAttachedObserver) {
     EXPECT_EQ(FB::PluginWindowWin::fromHWND(child_), nullptr);
 }
 
-TEST_F(WindowedPlugin, AnOlderObjectForTheSameHandleDoesNotUnregisterTheNewerOne) {
-    // A handle reused by a newer plug-in window while the older object still exists.
-    auto newer = std::make_unique<FB::PluginWindowWin>(FB::WindowContextWin(child_));
-    auto newerRecorder = std::make_shared<Recorder>();
-    newer->attachObserver(newerRecorder);
-    window_.reset();
-    EXPECT_EQ(FB::PluginWindowWin::fromHWND(child_), newer.get());
-    SendMessageW(child_, WM_MOUSEMOVE, 0, point(4, 4));
-    EXPECT_EQ(newerRecorder->heard.back(), "move 4,4");
-    newer.reset();
+// A second object made for a window the first still serves: the newer gets the messages,
+// keeps the window's own procedure (not the shared one, which would call itself for ever),
+// and whichever goes last gives the window its own procedure back.
+TEST_F(WindowedPlugin, ASecondObjectForTheSameWindowKeepsTheWindowsOwnProcedure) {
+    for (bool olderGoesFirst : {true, false}) {
+        SCOPED_TRACE(olderGoesFirst ? "older object goes first" : "newer object goes first");
+        if (!window_) {
+            window_ = std::make_unique<CustomWindow>(FB::WindowContextWin(child_));
+            window_->attachObserver(recorder_);
+        }
+        auto newer = std::make_unique<FB::PluginWindowWin>(FB::WindowContextWin(child_));
+        auto newerRecorder = std::make_shared<Recorder>();
+        newer->attachObserver(newerRecorder);
+        ASSERT_EQ(newer->getOldWinProc(), &childProc);
+        EXPECT_EQ(FB::PluginWindowWin::fromHWND(child_), newer.get());
+        newer->setCallOldWinProc(true);
+        EXPECT_EQ(SendMessageW(child_, kProbe, 0, 0), kChildAnswer);
+
+        if (olderGoesFirst) {
+            window_.reset();
+            EXPECT_EQ(FB::PluginWindowWin::fromHWND(child_), newer.get());
+            SendMessageW(child_, WM_MOUSEMOVE, 0, point(4, 4));
+            EXPECT_EQ(newerRecorder->heard.back(), "move 4,4");
+            newer.reset();
+        } else {
+            newer.reset();
+            EXPECT_EQ(FB::PluginWindowWin::fromHWND(child_), window_.get());
+            SendMessageW(child_, WM_MOUSEMOVE, 0, point(5, 5));
+            EXPECT_EQ(recorder_->heard.back(), "move 5,5");
+            window_.reset();
+        }
+        EXPECT_EQ(reinterpret_cast<WNDPROC>(GetWindowLongPtrW(child_, GWLP_WNDPROC)), &childProc);
+        EXPECT_EQ(FB::PluginWindowWin::fromHWND(child_), nullptr);
+        EXPECT_EQ(SendMessageW(child_, kProbe, 0, 0), kChildAnswer);
+    }
+}
+
+// A browser may clear the window from inside one of its own messages (the module-load
+// error box runs a nested message loop): the object is not touched afterwards, the message
+// still gets its default processing, and a paint is still validated.
+TEST_F(WindowedPlugin, AWindowDeletedByItsOwnHandlerIsNotUsedAfterwards) {
+    struct Counter : FB::PluginEventSink {
+        int events = 0;
+        bool handleEvent(FB::PluginEvent*, FB::PluginEventSource*) override {
+            ++events;
+            return false;
+        }
+    };
+    auto later = std::make_shared<Counter>();
+    for (UINT msg : {UINT(WM_LBUTTONDOWN), UINT(WM_MOUSEMOVE), UINT(WM_PAINT), UINT(kCustom)}) {
+        SCOPED_TRACE(msg);
+        if (!window_) {
+            window_ = std::make_unique<CustomWindow>(FB::WindowContextWin(child_));
+            window_->attachObserver(recorder_);
+        }
+        window_->attachObserver(later);
+        later->events = 0;
+        recorder_->heard.clear();
+        recorder_->answerRaw = [&](FB::WindowsEvent& raw) {
+            if (raw.uMsg == msg)
+                window_.reset();
+            return false;
+        };
+        if (msg == WM_PAINT) {
+            InvalidateRect(child_, nullptr, TRUE);
+            UpdateWindow(child_);
+            RECT dirty;
+            EXPECT_FALSE(GetUpdateRect(child_, &dirty, FALSE)) << "the paint was validated";
+        } else {
+            EXPECT_NE(SendMessageW(child_, msg, 0, point(3, 4)), 77) << "the deleted object answered";
+        }
+        EXPECT_EQ(window_, nullptr);
+        EXPECT_EQ(later->events, 0) << "an observer heard from a window that is gone";
+        EXPECT_TRUE(recorder_->heard.empty());
+        EXPECT_EQ(reinterpret_cast<WNDPROC>(GetWindowLongPtrW(child_, GWLP_WNDPROC)), &childProc);
+        recorder_->answerRaw = nullptr;
+    }
 }
 
 TEST_F(WindowedPlugin, AThrowingObserverCostsTheMessageNotTheProcess) {

@@ -10,6 +10,7 @@
 #include <array>
 #include <climits>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -153,6 +154,50 @@ TEST_F(WindowlessPlugin, InvalidateAsksTheBrowserForThePluginsRectangle) {
     window_->invalidateWindow();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0], (std::array<std::uint32_t, 4>{10, 20, 310, 120}));
+}
+
+// A browser may clear the window from inside one of its own events (the module-load error
+// box runs a nested message loop): the window is not touched afterwards, and an observer
+// attached after the one that cleared it hears nothing more from it.
+TEST_F(WindowlessPlugin, AWindowDeletedByItsOwnHandlerIsNotUsedAfterwards) {
+    struct Counter : FB::PluginEventSink {
+        int events = 0;
+        bool handleEvent(FB::PluginEvent*, FB::PluginEventSource*) override {
+            ++events;
+            return false;
+        }
+    };
+    auto later = std::make_shared<Counter>();
+    for (UINT msg : {UINT(WM_LBUTTONDOWN), UINT(WM_MOUSEMOVE), UINT(WM_KEYDOWN), UINT(WM_PAINT)}) {
+        SCOPED_TRACE(msg);
+        if (!window_) {
+            window_ = std::make_unique<FB::PluginWindowlessWin>(FB::WindowContextWindowless(nullptr));
+            window_->attachObserver(recorder_);
+        }
+        window_->setWindowPosition(0, 0, kWidth, kHeight);
+        window_->attachObserver(later);
+        later->events = 0;
+        recorder_->heard.clear();
+        recorder_->answerRaw = [&](FB::WindowsEvent&) {
+            window_.reset();
+            return false;
+        };
+        const WPARAM wParam = msg == WM_PAINT ? reinterpret_cast<WPARAM>(dc_) : WPARAM('A');
+        LRESULT result = -1;
+        EXPECT_FALSE(window_->handleWindowlessEvent(msg, wParam, point(3, 4), result));
+        EXPECT_EQ(window_, nullptr);
+        EXPECT_EQ(later->events, 0) << "an observer heard from a window that is gone";
+        EXPECT_TRUE(recorder_->heard.empty());
+        EXPECT_TRUE(paintedBox().empty());
+        recorder_->answerRaw = nullptr;
+    }
+}
+
+TEST_F(WindowlessPlugin, AClickFarFromAPluginAtTheEndOfTheRangeStopsAtTheEndOfTheRange) {
+    window_->setWindowPosition(INT_MIN, 0, kWidth, kHeight);
+    EXPECT_FALSE(send(WM_LBUTTONDOWN, 0, point(5, 7)));
+    ASSERT_FALSE(recorder_->heard.empty());
+    EXPECT_EQ(recorder_->heard.back(), "down 0 " + std::to_string(INT_MAX) + ",7");
 }
 
 } // namespace

@@ -154,6 +154,57 @@ TEST_F(X11Window, AnUnhandledExposePaintsTheDefaultFaceCentredInThePlugin) {
     EXPECT_GE(box.top, kHeight / 2 - 20);
 }
 
+TEST_F(X11Window, AClickFarFromAPluginAtTheEndOfTheRangeStopsAtTheEndOfTheRange) {
+    window_->setWindowPosition(INT_MIN, 0, kWidth, kHeight);
+    XEvent press = button(ButtonPress, Button1, 5, 7);
+    EXPECT_FALSE(window_->handleX11Event(press));
+    EXPECT_EQ(recorder_->heard.back(), "down 0 " + std::to_string(INT_MAX) + ",7");
+}
+
+// A browser may clear the window from inside one of its own events (a nested message loop
+// runs while a handler shows an error box): the window is not touched afterwards.
+TEST_F(X11Window, AWindowDeletedByItsOwnHandlerIsNotUsedAfterwards) {
+    // Counts every event it is offered.
+    struct Counter : FB::PluginEventSink {
+        int events = 0;
+        bool handleEvent(FB::PluginEvent*, FB::PluginEventSource*) override {
+            ++events;
+            return false;
+        }
+    };
+    window_->setWindowPosition(0, 0, kWidth, kHeight);
+    auto later = std::make_shared<Counter>();
+    window_->attachObserver(later);
+    for (int type : {ButtonPress, MotionNotify, GraphicsExpose}) {
+        SCOPED_TRACE(type);
+        if (!window_) {
+            window_ = std::make_unique<FB::PluginWindowlessX11>(FB::WindowContextWindowless(display_, 0));
+            window_->setWindowPosition(0, 0, kWidth, kHeight);
+            window_->attachObserver(recorder_);
+            window_->attachObserver(later);
+        }
+        recorder_->heard.clear();
+        later->events = 0;
+        // The first observer clears the window when the raw X event arrives.
+        recorder_->answer = [&](FB::PluginEvent* e) {
+            if (e->get<FB::X11Event>())
+                window_.reset();
+            return false;
+        };
+        XEvent e = type == GraphicsExpose ? expose() : button(type, Button1, 3, 4);
+        if (type == MotionNotify) {
+            e.xmotion.x = 3;
+            e.xmotion.y = 4;
+        }
+        EXPECT_FALSE(window_->handleX11Event(e));
+        EXPECT_EQ(window_, nullptr);
+        EXPECT_EQ(later->events, 0) << "an observer heard from a window that is gone";
+        EXPECT_TRUE(recorder_->heard.empty());
+        EXPECT_TRUE(paintedBox().empty());
+        recorder_->answer = nullptr;
+    }
+}
+
 TEST_F(X11Window, AHandledRefreshPaintsNothing) {
     window_->setWindowPosition(0, 0, kWidth, kHeight);
     recorder_->answer = [](FB::PluginEvent* e) { return e->get<FB::RefreshEvent>() != nullptr; };

@@ -3,7 +3,7 @@
 // with a time limit.
 
 #include "PluginEventSink.h"
-#include "PluginEvents/AttachedEvent.h"
+#include "AttachedEvent.h"
 #include "PluginEvents/GeneralEvents.h"
 #include "PluginEvents/KeyboardEvents.h"
 #include "PluginEvents/MouseEvents.h"

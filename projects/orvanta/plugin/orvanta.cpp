@@ -1,7 +1,7 @@
 #include "plugin/orvanta.h"
 
 #include "BrowserHost.h"
-#include "PluginEvents/AttachedEvent.h"
+#include "AttachedEvent.h"
 #include "PluginEvents/MouseEvents.h"
 #include "PluginWindow.h"
 #include "api/orvantaAPI.h"

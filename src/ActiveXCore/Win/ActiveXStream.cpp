@@ -32,6 +32,7 @@ ActiveXStream::ActiveXStream(const std::string& url, bool cache, bool seekable, 
 ActiveXStream::~ActiveXStream() {
     for (const ActiveXStreamRequestPtr& request : m_requests)
         request->stop();
+    sendDestroyedEvent();
 }
 
 bool ActiveXStream::init() {

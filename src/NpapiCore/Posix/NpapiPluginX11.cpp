@@ -64,8 +64,8 @@ NPError NpapiPluginX11::SetWindow(NPWindow* window) {
     } else if (display || drawable) {
         m_window->setDrawable(display ? display : m_window->getDisplay(), drawable ? drawable : m_window->getDrawable());
     }
-    m_window->setWindowPosition(window->x, window->y, static_cast<int32_t>(window->width),
-                                static_cast<int32_t>(window->height));
+    m_window->setWindowPosition(window->x, window->y, browserLength(window->width),
+                                browserLength(window->height));
     m_window->setWindowClipping(window->clipRect.top, window->clipRect.left, window->clipRect.bottom,
                                 window->clipRect.right);
     if (created) {

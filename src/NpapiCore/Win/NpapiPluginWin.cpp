@@ -61,8 +61,8 @@ NPError NpapiPluginWin::SetWindow(NPWindow* window) {
             if (m_npHost->GetValue(NPNVnetscapeWindow, &browserWindow) == NPERR_NO_ERROR)
                 windowless->setHWND(browserWindow);
         }
-        windowless->setWindowPosition(window->x, window->y, static_cast<int32_t>(window->width),
-                                      static_cast<int32_t>(window->height));
+        windowless->setWindowPosition(window->x, window->y, browserLength(window->width),
+                                      browserLength(window->height));
         windowless->setWindowClipping(window->clipRect.top, window->clipRect.left, window->clipRect.bottom,
                                       window->clipRect.right);
         if (created) {

@@ -6,21 +6,36 @@
 #include "WindowsEvent.h"
 #include "logging.h"
 
+#include <algorithm>
 #include <exception>
 #include <map>
+#include <memory>
+#include <vector>
 
 namespace FB {
 
 namespace {
 
-// Every windowed plug-in window of the process; used on the main thread only.
-std::map<HWND, PluginWindowWin*>& windowRegistry() {
-    static std::map<HWND, PluginWindowWin*> registry;
+// Every windowed plug-in window of the process, by handle; used on the main thread only.
+// A handle may have more than one object (a second one made for a window the first still
+// serves): the newest gets the messages, each keeps the window's own procedure, and the
+// last to go gives it back.
+struct Subclassed {
+    WNDPROC original;
+    std::vector<PluginWindowWin*> windows;  // oldest first
+};
+
+std::map<HWND, Subclassed>& windowRegistry() {
+    static std::map<HWND, Subclassed> registry;
     return registry;
 }
 
 WNDPROC sharedProc() {
     return &PluginWindowWin::_WinProc;
+}
+
+WNDPROC currentProc(HWND hWnd) {
+    return reinterpret_cast<WNDPROC>(GetWindowLongPtrW(hWnd, GWLP_WNDPROC));
 }
 
 template <typename Event>
@@ -33,12 +48,21 @@ bool sendMouse(PluginWindowWin& window, std::int32_t button, LPARAM lParam) {
 
 PluginWindowWin::PluginWindowWin(const WindowContextWin& ctx)
     : m_oldWinProc(nullptr), m_callOldWinProc(false), m_hWnd(ctx.handle), m_browserhWnd(nullptr) {
+    auto& registry = windowRegistry();
+    auto it = registry.find(m_hWnd);
+    if (it != registry.end() && !it->second.windows.empty() && IsWindow(m_hWnd) && currentProc(m_hWnd) == sharedProc()) {
+        // Already ours: the procedure to keep is the one the first object replaced.
+        m_oldWinProc = it->second.original;
+        it->second.windows.push_back(this);
+        return;
+    }
+    // A new window, or a handle reused by one: objects left from before no longer own it.
     m_oldWinProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(sharedProc())));
     if (!m_oldWinProc)
         FBLOG_WARN("PluginWindow", "Could not subclass window " << static_cast<const void*>(m_hWnd) << ": error "
                                                                  << GetLastError());
-    windowRegistry()[m_hWnd] = this;
+    registry[m_hWnd] = Subclassed{m_oldWinProc, {this}};
 }
 
 PluginWindowWin::~PluginWindowWin() {
@@ -46,18 +70,25 @@ PluginWindowWin::~PluginWindowWin() {
     auto it = registry.find(m_hWnd);
     // The handle may have died and been reused by a newer plug-in window: that one keeps
     // its entry and its subclassing.
-    if (it == registry.end() || it->second != this)
+    if (it == registry.end())
         return;
+    auto& windows = it->second.windows;
+    auto self = std::find(windows.begin(), windows.end(), this);
+    if (self == windows.end())
+        return;
+    windows.erase(self);
+    if (!windows.empty())
+        return;  // another object still serves the window
+    const WNDPROC original = it->second.original;
     registry.erase(it);
-    if (m_oldWinProc && IsWindow(m_hWnd) &&
-        reinterpret_cast<WNDPROC>(GetWindowLongPtrW(m_hWnd, GWLP_WNDPROC)) == sharedProc())
-        SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_oldWinProc));
+    if (original && IsWindow(m_hWnd) && currentProc(m_hWnd) == sharedProc())
+        SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
 }
 
 PluginWindowWin* PluginWindowWin::fromHWND(HWND hWnd) {
     auto& registry = windowRegistry();
     auto it = registry.find(hWnd);
-    return it == registry.end() ? nullptr : it->second;
+    return it == registry.end() || it->second.windows.empty() ? nullptr : it->second.windows.back();
 }
 
 LRESULT CALLBACK PluginWindowWin::_WinProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
@@ -85,13 +116,20 @@ LRESULT CALLBACK PluginWindowWin::_WinProc(HWND hWnd, UINT uMsg, WPARAM wParam, 
 
 bool PluginWindowWin::processWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
     lRes = 0;
+    // A handler may delete this object (the browser can clear the window from a nested
+    // message loop, such as an error box's): nothing of it is touched after that.
+    const std::shared_ptr<Lifetime> life = lifetime();
     WindowsEvent raw(hWnd, uMsg, wParam, lParam, lRes);
     if (sendEvent(&raw))
         return true;
+    if (life->destroyed)
+        return false;
 
     switch (uMsg) {
     case WM_LBUTTONDOWN:
-        SetFocus(m_hWnd);
+        SetFocus(hWnd);  // which sends messages of its own
+        if (life->destroyed)
+            return false;
         return sendMouse<MouseDownEvent>(*this, MouseButton_Left, lParam);
     case WM_RBUTTONDOWN:
         return sendMouse<MouseDownEvent>(*this, MouseButton_Right, lParam);
@@ -128,10 +166,12 @@ bool PluginWindowWin::processWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, 
         if (!sendEvent(&event)) {
             // Nobody paints: validate the window, or the system sends WM_PAINT forever.
             PAINTSTRUCT ps;
-            BeginPaint(m_hWnd, &ps);
-            EndPaint(m_hWnd, &ps);
+            BeginPaint(hWnd, &ps);
+            EndPaint(hWnd, &ps);
             return true;
         }
+        if (life->destroyed)
+            return false;
         break;
     }
     default:

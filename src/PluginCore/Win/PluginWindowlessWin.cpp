@@ -35,13 +35,15 @@ void PluginWindowlessWin::setHWND(HWND browserWindow) {
 }
 
 bool PluginWindowlessWin::handleWindowlessEvent(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
-    Lock lock(m_windowMutex);
+    const Delivery delivery(*this);
     LRESULT answer = 0;
     WindowsEvent raw(nullptr, msg, wParam, lParam, answer);
     if (sendEvent(&raw)) {
         lRes = answer;
         return true;
     }
+    if (delivery.windowGone())
+        return false;
 
     switch (msg) {
     case WM_PAINT: {
@@ -50,7 +52,7 @@ bool PluginWindowlessWin::handleWindowlessEvent(UINT msg, WPARAM wParam, LPARAM 
         if (hdc != m_hdc)
             m_hdc = hdc;
         RefreshEvent event;
-        if (!sendEvent(&event))
+        if (!sendEvent(&event) && !delivery.windowGone())
             drawDefaultFace(m_hdc);
         return false;
     }
@@ -87,7 +89,7 @@ void PluginWindowlessWin::drawDefaultFace(HDC hdc) {
     static const wchar_t kText[] = L"Scriptable Plugin";
     const Rect pos = getWindowPosition();
     SetTextAlign(hdc, TA_CENTER | TA_BASELINE);
-    TextOutW(hdc, pos.left + (pos.right - pos.left) / 2, pos.top + (pos.bottom - pos.top) / 2, kText,
+    TextOutW(hdc, midpoint(pos.left, pos.right), midpoint(pos.top, pos.bottom), kText,
              static_cast<int>(sizeof(kText) / sizeof(kText[0])) - 1);
 }
 

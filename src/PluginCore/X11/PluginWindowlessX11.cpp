@@ -74,10 +74,12 @@ void PluginWindowlessX11::setBrowserWindow(XDrawable window) {
 }
 
 bool PluginWindowlessX11::handleX11Event(const XEvent& event) {
-    Lock lock(m_windowMutex);
+    const Delivery delivery(*this);
     X11Event raw(event);
     if (sendEvent(&raw))
         return true;
+    if (delivery.windowGone())
+        return false;
 
     std::int32_t button = 0;
     switch (event.type) {
@@ -90,7 +92,7 @@ bool PluginWindowlessX11::handleX11Event(const XEvent& event) {
                 m_display = expose.display;
         }
         RefreshEvent refresh;
-        if (!sendEvent(&refresh))
+        if (!sendEvent(&refresh) && !delivery.windowGone())
             drawDefaultFace();
         return false;
     }
@@ -129,8 +131,8 @@ void PluginWindowlessX11::drawDefaultFace() {
         width = XTextWidth(font, kText, length);
         XFreeFontInfo(nullptr, font, 1);
     }
-    XDrawString(m_display, m_drawable, gc, pos.left + (pos.right - pos.left) / 2 - width / 2,
-                pos.top + (pos.bottom - pos.top) / 2, kText, length);
+    const int x = saturated(static_cast<std::int64_t>(midpoint(pos.left, pos.right)) - width / 2);
+    XDrawString(m_display, m_drawable, gc, x, midpoint(pos.top, pos.bottom), kText, length);
     XFreeGC(m_display, gc);
     XFlush(m_display);
 }

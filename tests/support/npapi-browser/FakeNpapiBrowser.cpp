@@ -194,17 +194,33 @@ struct FakeNpapiBrowserCalls {
     }
     static void invalidateRegion(NPP, NPRegion) { b().record("invalidateregion"); }
     static void forceRedraw(NPP) { b().record("forceredraw"); }
-    static NPIdentifier getStringIdentifier(const NPUTF8* name) { return b().stringId(name ? name : ""); }
+    // Identifier requests are not in the record of calls; only the thread they came on is.
+    static void onMainThreadOnly(const char* call) {
+        FakeNpapiBrowser& fb = b();
+        if (std::this_thread::get_id() == fb.m_mainThread)
+            return;
+        std::lock_guard<std::recursive_mutex> lock(fb.m_mutex);
+        fb.m_offMainThreadCalls.push_back(call);
+    }
+    static NPIdentifier getStringIdentifier(const NPUTF8* name) {
+        onMainThreadOnly("getstringidentifier");
+        return b().stringId(name ? name : "");
+    }
     static void getStringIdentifiers(const NPUTF8** names, int32_t count, NPIdentifier* ids) {
+        onMainThreadOnly("getstringidentifiers");
         for (int32_t i = 0; i < count; ++i)
             ids[i] = b().stringId(names[i]);
     }
-    static NPIdentifier getIntIdentifier(int32_t value) { return b().intId(value); }
+    static NPIdentifier getIntIdentifier(int32_t value) {
+        onMainThreadOnly("getintidentifier");
+        return b().intId(value);
+    }
     static bool identifierIsString(NPIdentifier id) {
-        return id && static_cast<FakeNpapiBrowser::Identifier*>(id)->isString;
+        const FakeNpapiBrowser::Identifier* identifier = FakeNpapiBrowser::usable(id);
+        return identifier && identifier->isString;
     }
     static NPUTF8* utf8FromIdentifier(NPIdentifier id) {
-        auto* identifier = static_cast<FakeNpapiBrowser::Identifier*>(id);
+        const FakeNpapiBrowser::Identifier* identifier = FakeNpapiBrowser::usable(id);
         if (!identifier || !identifier->isString)
             return nullptr;
         auto* text = static_cast<NPUTF8*>(b().alloc(static_cast<uint32_t>(identifier->text.size() + 1)));
@@ -212,7 +228,7 @@ struct FakeNpapiBrowserCalls {
         return text;
     }
     static int32_t intFromIdentifier(NPIdentifier id) {
-        auto* identifier = static_cast<FakeNpapiBrowser::Identifier*>(id);
+        const FakeNpapiBrowser::Identifier* identifier = FakeNpapiBrowser::usable(id);
         return identifier && !identifier->isString ? identifier->number : std::numeric_limits<int32_t>::min();
     }
     static NPObject* createObject(NPP npp, NPClass* cls) {
@@ -572,9 +588,49 @@ void FakeNpapiBrowser::destroyInstance(NPP npp) {
 NPIdentifier FakeNpapiBrowser::stringId(const std::string& name) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     auto& id = m_stringIds[name];
-    if (!id)
-        id.reset(new Identifier{true, name, 0});
+    if (id)
+        return id.get();
+    for (size_t i = 0; i < m_callIdsInUse && !m_callIdentifiersApart; ++i) {
+        if (m_callIds[i]->isString && m_callIds[i]->text == name) {
+            // Made lasting where it is: its slot takes new storage for the calls to come.
+            id = std::move(m_callIds[i]);
+            m_callIds[i].reset(new Identifier{true, std::string(), 0, false});
+            return id.get();
+        }
+    }
+    id.reset(new Identifier{true, name, 0});
     return id.get();
+}
+
+NPIdentifier FakeNpapiBrowser::callIdentifier(const std::string& name) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    auto lasting = m_stringIds.find(name);
+    if (lasting != m_stringIds.end())
+        return lasting->second.get();
+    for (size_t i = 0; i < m_callIdsInUse; ++i)
+        if (m_callIds[i]->alive && m_callIds[i]->text == name)
+            return m_callIds[i].get();
+    if (m_callIdsInUse == m_callIds.size())
+        m_callIds.emplace_back(new Identifier{true, std::string(), 0, false});
+    Identifier& id = *m_callIds[m_callIdsInUse++];
+    id = Identifier{true, name, 0, true};
+    return &id;
+}
+
+void FakeNpapiBrowser::endCall() {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    for (size_t i = 0; i < m_callIdsInUse; ++i)
+        *m_callIds[i] = Identifier{true, "<freed identifier>", 0, false};
+    m_callIdsInUse = 0;
+}
+
+const FakeNpapiBrowser::Identifier* FakeNpapiBrowser::usable(NPIdentifier id) {
+    auto* identifier = static_cast<const Identifier*>(id);
+    if (identifier && !identifier->alive) {
+        ADD_FAILURE() << "the plug-in used an identifier after the call it came with";
+        return nullptr;
+    }
+    return identifier;
 }
 
 NPIdentifier FakeNpapiBrowser::intId(int32_t value) {
@@ -595,7 +651,7 @@ NPVariant FakeNpapiBrowser::stringVariant(const std::string& text) {
 }
 
 std::string FakeNpapiBrowser::identifierText(NPIdentifier id) const {
-    auto* identifier = static_cast<const Identifier*>(id);
+    const Identifier* identifier = usable(id);
     if (!identifier)
         return std::string();
     return identifier->isString ? identifier->text : std::to_string(identifier->number);
@@ -604,6 +660,13 @@ std::string FakeNpapiBrowser::identifierText(NPIdentifier id) const {
 void FakeNpapiBrowser::record(const std::string& call) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     m_calls.push_back(call);
+    if (std::this_thread::get_id() != m_mainThread && call != "pluginthreadasynccall")
+        m_offMainThreadCalls.push_back(call);
+}
+
+std::vector<std::string> FakeNpapiBrowser::offMainThreadCalls() const {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_offMainThreadCalls;
 }
 
 NPObject* FakeNpapiBrowser::create(NPP npp, NPClass* cls) {
@@ -757,7 +820,7 @@ NPError BrowserStreamFeed::destroy(NPReason reason) {
 }
 
 void BrowserStreamFeed::notify(NPReason reason) {
-    m_funcs.urlnotify(m_npp, m_url.c_str(), reason, m_notifyData);
+    m_funcs.urlnotify(m_npp, m_url.c_str(), reason, notifyDataFromStream ? stream.notifyData : m_notifyData);
 }
 
 }} // namespace orv::test

@@ -105,6 +105,10 @@ public:
 
     // Every NPN call made, in order, as "name" or "name:detail" (invoke:push, getproperty:x).
     std::vector<std::string> calls() const;
+    // The calls (as above) and identifier requests made on another thread than the one
+    // that made the browser, its main thread; NPN_PluginThreadAsyncCall is left out, the
+    // one call any thread may make.
+    std::vector<std::string> offMainThreadCalls() const;
     int callCount(const std::string& call) const;
     void clearCalls();
 
@@ -123,9 +127,20 @@ public:
     // As a browser ends an instance: frees every object of it, whatever its count.
     void destroyInstance(NPP npp);
 
-    // Identifiers the plug-in would get from the browser.
+    // Identifiers the plug-in would get from the browser: they live as long as the browser.
     NPIdentifier stringId(const std::string& name);
     NPIdentifier intId(int32_t value);
+
+    // Identifiers as a browser that runs plug-ins in a process of their own hands them to
+    // a callback: each lives for that one call. callIdentifier gives one for name (the
+    // lasting one when there is one); endCall frees them all, and the next call's
+    // identifiers take the same addresses in the same order. A plug-in that asks
+    // NPN_GetStringIdentifier for a name that has a call identifier gets that identifier
+    // made lasting, as such a browser does, or, after keepCallIdentifiersApart(), a lasting
+    // one at another address. Any use of a freed identifier fails the test.
+    NPIdentifier callIdentifier(const std::string& name);
+    void endCall();
+    void keepCallIdentifiersApart(bool apart = true) { m_callIdentifiersApart = apart; }
 
     // Browser memory holding a copy of the text (what a page string arrives as).
     NPVariant stringVariant(const std::string& text);
@@ -141,6 +156,7 @@ private:
         bool isString;
         std::string text;
         int32_t number;
+        bool alive = true;
     };
     struct ObjectRecord {
         NPP npp;
@@ -156,6 +172,8 @@ private:
     void free(void* ptr);
     NPVariant copyOut(const NPVariant& value);  // a copy the receiver owns
     std::string identifierText(NPIdentifier id) const;
+    // The identifier behind id; a freed one fails the test.
+    static const Identifier* usable(NPIdentifier id);
     void makePage(int which);
 
     NPNetscapeFuncs m_table;
@@ -171,10 +189,15 @@ private:
     mutable std::recursive_mutex m_mutex;
     std::map<std::string, std::unique_ptr<Identifier>> m_stringIds;
     std::map<int32_t, std::unique_ptr<Identifier>> m_intIds;
+    std::vector<std::unique_ptr<Identifier>> m_callIds;  // reused in order, call after call
+    size_t m_callIdsInUse = 0;
+    bool m_callIdentifiersApart = false;
     std::map<const NPObject*, ObjectRecord> m_objects;
     std::set<void*> m_blocks;
     std::set<std::string> m_failing;
     std::vector<std::string> m_calls;
+    std::vector<std::string> m_offMainThreadCalls;
+    std::thread::id m_mainThread = std::this_thread::get_id();
     std::vector<Exception> m_exceptions;
     std::vector<std::pair<void (*)(void*), void*>> m_pending;
     std::vector<UrlRequest> m_urlRequests;
@@ -196,7 +219,10 @@ public:
     // first negative answer. maxRounds guards against a plug-in that takes nothing.
     int32_t deliver(const std::string& data, int32_t offset, int maxRounds = 1000);
     NPError destroy(NPReason reason);
+    // NPP_URLNotify with the notify data of the request, or, with notifyDataFromStream, the
+    // one the stream holds at that moment (as Firefox-family browsers take it).
     void notify(NPReason reason);
+    bool notifyDataFromStream = false;
 
     NPStream stream;
     uint16_t type = NP_NORMAL;
