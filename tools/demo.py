@@ -43,17 +43,19 @@ class Token:
             subprocess.run([os.path.join(SOFTHSM, "bin", "softhsm2-util"), "--init-token", "--free",
                             "--label", "orvanta demo", "--so-pin", SO_PIN, "--pin", DEMO_PIN],
                            env=self.env, check=True, stdout=subprocess.DEVNULL)
+        self.companion = None
         if not person_gives_pin:
             # No one to ask: the companion double answers the PIN dialog.
-            companion = os.path.join(build, "testbin", "companion-ok")
-            self.env["LD_LIBRARY_PATH"] = companion + (":" + self.env["LD_LIBRARY_PATH"]
-                                                       if self.env.get("LD_LIBRARY_PATH") else "")
+            self.companion = os.path.join(build, "testbin", "companion-ok", "olvgui.so")
             self.env["ORVANTA_OLVGUI_PIN"] = pin
             self.env["ORVANTA_PINENTRY"] = "/nonexistent/pinentry"
 
     def place_beside(self, folder):
-        """The plug-in and the host load the module from their own folder."""
+        """The plug-in and the host load the module, and the PIN companion, from their own
+        folder."""
         os.symlink(os.path.abspath(self.module), os.path.join(folder, "olpkcs11xsg.so"))
+        if self.companion:
+            os.symlink(os.path.abspath(self.companion), os.path.join(folder, "olvgui.so"))
 
 
 class Verdict:

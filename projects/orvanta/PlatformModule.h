@@ -27,6 +27,10 @@ ModuleHandle loadModule(const std::string& pathOrName);
 // else null. Takes no reference and never loads anything.
 ModuleHandle findLoadedModule(const std::string& pathOrName);
 
+// The full path of the module with this bare file name if one is already loaded in the
+// process, else the empty string. Searches no folder and loads nothing.
+std::string loadedModulePath(const std::string& fileName);
+
 // The full path of the loaded module with this bare file name, or of the process's
 // executable when no such module is loaded, read into a buffer of kModulePathCapacity
 // characters asking for at most one less. Returns the path's length in path characters

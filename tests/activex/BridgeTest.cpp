@@ -5,6 +5,7 @@
 
 #include "ActiveXBrowserHost.h"
 #include "COMJavascriptObject.h"
+#include "CountingDispatch.h"
 #include "DispIdMap.h"
 #include "IDispatchAPI.h"
 #include "JSAPIAuto.h"
@@ -500,38 +501,10 @@ TEST_F(Bridge, ListsAndMapsBecomeThePagesArraysAndObjects) {
     pageHost->shutdown();
 }
 
-// A page object whose references are counted, to see where they are given back.
-class CountedObject : public IDispatch {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        *out = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch))
-            return E_NOINTERFACE;
-        *out = this;
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        releaseThread = GetCurrentThreadId();
-        return static_cast<ULONG>(InterlockedDecrement(&refs));
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return DISP_E_UNKNOWNNAME;
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return DISP_E_MEMBERNOTFOUND;
-    }
-    volatile LONG refs = 1;
-    DWORD releaseThread = 0;
-};
-
 // A page object's wrapper dropped on another thread gives its reference back on the main
 // thread only, at the host's next deferred release (here: its shutdown).
 TEST_F(Bridge, ReferencesAreGivenBackOnTheMainThread) {
-    CountedObject page;
+    orv::test::CountingDispatch page;
     FB::JSObjectPtr wrapper = FB::ActiveX::IDispatchAPI::create(&page, host);
     EXPECT_EQ(page.refs, 2);
     EXPECT_FALSE(wrapper->HasProperty("anything"));
@@ -604,6 +577,75 @@ TEST_F(Bridge, ScriptObjectsSeenThroughIDispatchAPI) {
     EXPECT_FALSE(obj->HasProperty("label"));
     EXPECT_TRUE(obj->GetProperty("label").empty());
     EXPECT_TRUE(obj->Invoke("scale", FB::VariantList{variant(2)}).empty());
+}
+
+// Events run on the main thread through its messages: pumped until the page saw `count`
+// of them or a while has passed.
+bool pumpUntil(orv::test::ScriptHost& script, const wchar_t* countExpression, double count) {
+    const DWORD end = GetTickCount() + 3000;
+    MSG msg;
+    while (script.eval(countExpression).number() < count && static_cast<LONG>(end - GetTickCount()) > 0) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        Sleep(5);
+    }
+    return script.eval(countExpression).number() == count;
+}
+
+void pumpFor(DWORD ms) {
+    const DWORD end = GetTickCount() + ms;
+    MSG msg;
+    while (static_cast<LONG>(end - GetTickCount()) > 0) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        Sleep(5);
+    }
+}
+
+// A page handler attached with attachEvent is called with the event's arguments; once
+// detached it is not called again.
+TEST_F(Bridge, AttachedPageHandlerReceivesTheEvent) {
+    orv::test::ScriptHost script;
+    ASSERT_TRUE(script.started());
+    ASSERT_TRUE(script.addItem(L"plugin", disp));
+    ASSERT_TRUE(script.run(L"var seen = []; function changed(v, w) { seen.push(v + ':' + w); }"));
+    ASSERT_TRUE(script.eval(L"plugin.attachEvent('onchange', changed), true").isTrue());
+    api->FireEvent("onchange", FB::VariantList{variant(5), variant(std::string("x"))});
+    ASSERT_TRUE(pumpUntil(script, L"seen.length", 1));
+    EXPECT_EQ(script.eval(L"seen.join('|')").text(), "5:x");
+
+    ASSERT_TRUE(script.eval(L"plugin.detachEvent('onchange', changed), true").isTrue());
+    api->FireEvent("onchange", FB::VariantList{variant(6), variant(std::string("y"))});
+    pumpFor(200);
+    EXPECT_EQ(script.eval(L"seen.join('|')").text(), "5:x");
+}
+
+// A sink connected through the connection point has the event's method called by name;
+// after Unadvise it hears nothing more.
+TEST_F(Bridge, ConnectedSinkReceivesTheEventByName) {
+    orv::test::ScriptHost script;
+    ASSERT_TRUE(script.started());
+    ASSERT_TRUE(script.run(L"var sink = { got: [], onchange: function (v) { sink.got.push(v); } };"));
+    orv::test::ScriptResult sink = script.eval(L"sink");
+    ASSERT_EQ(V_VT(&sink.value), VT_DISPATCH);
+    IConnectionPointContainer* points = nullptr;
+    ASSERT_EQ(disp->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&points)), S_OK);
+    IConnectionPoint* point = nullptr;
+    ASSERT_EQ(points->FindConnectionPoint(FB::ActiveX::DIID_IFBComEventSource, &point), S_OK);
+    points->Release();
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(V_DISPATCH(&sink.value), &cookie), S_OK);
+    EXPECT_NE(cookie, 0u);
+
+    api->FireEvent("onchange", FB::VariantList{variant(7)});
+    ASSERT_TRUE(pumpUntil(script, L"sink.got.length", 1));
+    EXPECT_EQ(script.eval(L"sink.got.join('|')").text(), "7");
+
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+    api->FireEvent("onchange", FB::VariantList{variant(8)});
+    pumpFor(200);
+    EXPECT_EQ(script.eval(L"sink.got.join('|')").text(), "7");
+    point->Release();
 }
 
 } // namespace

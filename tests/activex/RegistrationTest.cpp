@@ -364,16 +364,19 @@ TEST_F(ClassObject, OtherClassIdsAndNullOutPointerAreRefused) {
     EXPECT_EQ(out, nullptr);
 }
 
-// Live objects and LockServer locks keep the module loaded; nothing else does.
+// Live objects, LockServer locks and a client's hold on the class factory keep the module
+// loaded; nothing else does.
 TEST_F(ClassObject, LockCountDecidesUnloading) {
+    EXPECT_EQ(canUnloadNow(), S_OK);
     IClassFactory* factory = nullptr;
     ASSERT_EQ(getClassObject(CLSID_FBControl0, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
     ASSERT_NE(factory, nullptr);
+    EXPECT_EQ(canUnloadNow(), S_FALSE) << "a client holds the class factory";
     IClassFactory* again = nullptr;
     ASSERT_EQ(getClassObject(CLSID_FBControl0, IID_IClassFactory, reinterpret_cast<void**>(&again)), S_OK);
     EXPECT_EQ(again, factory) << "one factory per class, kept";
     again->Release();
-    EXPECT_EQ(canUnloadNow(), S_OK);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
 
     IUnknown* object = nullptr;
     EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, nullptr), E_POINTER);
@@ -386,15 +389,23 @@ TEST_F(ClassObject, LockCountDecidesUnloading) {
     IUnknown* second = nullptr;
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&second)), S_OK);
     EXPECT_NE(second, object);
+    // The factory let go of, the objects still keep the module.
+    factory->Release();
+    factory = nullptr;
     EXPECT_EQ(canUnloadNow(), S_FALSE);
     object->Release();
     EXPECT_EQ(canUnloadNow(), S_FALSE);
     second->Release();
     EXPECT_EQ(canUnloadNow(), S_OK);
 
+    // A LockServer lock outlives the client's reference to the factory.
+    ASSERT_EQ(getClassObject(CLSID_FBControl0, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
     EXPECT_EQ(factory->LockServer(TRUE), S_OK);
-    EXPECT_EQ(canUnloadNow(), S_FALSE);
-    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
-    EXPECT_EQ(canUnloadNow(), S_OK);
     factory->Release();
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    ASSERT_EQ(getClassObject(CLSID_FBControl0, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    factory->Release();
+    EXPECT_EQ(canUnloadNow(), S_OK);
 }

@@ -1,9 +1,12 @@
 // Downloads through Wine's URL monikers from a loopback HTTP server this test runs: a plain
 // download with progress, a seekable stream with two ranges (the Range header checked by
-// the server), a 404, and a response without a content length.
+// the server, the multipart answer's parts at their own offsets), a 404, a response
+// without a content length, a stream closed before its answer, and the module kept loaded
+// while urlmon holds a download's callback.
 
 #include "ActiveXBrowserHost.h"
 #include "BrowserStream.h"
+#include "PluginWinModule.h"
 #include "BrowserStreamEvents.h"
 #include "PluginEventSink.h"
 
@@ -109,6 +112,11 @@ private:
             response = "HTTP/1.1 206 Partial Content\r\nContent-Type: multipart/byteranges; boundary=SEP\r\n"
                        "Accept-Ranges: bytes\r\nContent-Length: " + std::to_string(parts.size()) +
                        "\r\nConnection: close\r\n\r\n" + parts;
+        } else if (path == "/slow") {
+            // Long enough for the plug-in to close the stream before the answer comes.
+            Sleep(700);
+            response = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 5000\r\n"
+                       "Connection: close\r\n\r\n" + content.substr(0, 5000);
         } else if (path == "/nolength") {
             response = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\n" + content.substr(0, 5000);
         } else {
@@ -146,12 +154,15 @@ public:
             finished = true;
         } else if (auto* data = dynamic_cast<FB::StreamDataArrivedEvent*>(event)) {
             received.append(static_cast<const char*>(data->data), data->length);
+            chunks.emplace_back(data->dataPosition,
+                                std::string(static_cast<const char*>(data->data), data->length));
             progress.push_back(data->progress);
         }
         return false;
     }
     std::vector<std::string> events;
     std::string received;
+    std::vector<std::pair<std::uint32_t, std::string>> chunks;  // (offset, bytes)
     std::vector<float> progress;
     bool finished = false;
 };
@@ -212,10 +223,55 @@ TEST_F(Streams, SeekableStreamAsksForTwoRanges) {
     ASSERT_TRUE(stream->readRanges({FB::BrowserStream::Range(0, 100), FB::BrowserStream::Range(200, 300)}));
     ASSERT_TRUE(pumpUntilFinished());
     EXPECT_EQ(server.rangeOf("/ranged"), "bytes=0-99,200-299");
+    // Every chunk lies inside one of the ranges and holds the resource's bytes there;
+    // together they cover both ranges exactly once.
     const std::string content = LoopbackServer::body(100000);
-    EXPECT_NE(recorder->received.find(content.substr(0, 100)), std::string::npos);
-    EXPECT_NE(recorder->received.find(content.substr(200, 100)), std::string::npos);
+    std::vector<int> covered(300, 0);
+    for (const auto& chunk : recorder->chunks) {
+        const std::uint32_t start = chunk.first;
+        const std::uint32_t end = start + static_cast<std::uint32_t>(chunk.second.size());
+        const bool inFirst = end <= 100;
+        const bool inSecond = start >= 200 && end <= 300;
+        ASSERT_TRUE(inFirst || inSecond) << "bytes " << start << "-" << end << " delivered: "
+                                         << chunk.second.substr(0, 40);
+        EXPECT_EQ(chunk.second, content.substr(start, end - start)) << "at offset " << start;
+        for (std::uint32_t i = start; i < end; ++i)
+            ++covered[i];
+    }
+    for (size_t i = 0; i < covered.size(); ++i)
+        ASSERT_EQ(covered[i], (i < 100 || i >= 200) ? 1 : 0) << "byte " << i;
     EXPECT_EQ(recorder->events.back(), "completed");
+}
+
+// Closed by the plug-in before the server answered: the download is stopped, the stream
+// never opens and no byte of the answer reaches the plug-in.
+TEST_F(Streams, ClosedBeforeTheAnswerDeliversNothing) {
+    FB::BrowserStreamPtr stream = host->createStream(server.url("/slow"), recorder, false, false, 1024);
+    ASSERT_NE(stream, nullptr);
+    stream->close();
+    pumpUntilFinished(4000);
+    EXPECT_EQ(std::count(recorder->events.begin(), recorder->events.end(), "opened"), 0);
+    EXPECT_TRUE(recorder->chunks.empty()) << recorder->chunks.size() << " chunks after close";
+    EXPECT_FALSE(stream->isOpen());
+}
+
+// urlmon holds the bind-status callback for the whole download, so the download keeps the
+// module loaded (DllCanUnloadNow reads this count) and lets go of it once it is over.
+TEST_F(Streams, DownloadKeepsTheModuleLoadedWhileItRuns) {
+    const LONG before = FB::ActiveX::pluginWinModule().getLockCount();
+    FB::BrowserStreamPtr stream = host->createStream(server.url("/plain"), recorder, false, false, 1024);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_GT(FB::ActiveX::pluginWinModule().getLockCount(), before);
+    ASSERT_TRUE(pumpUntilFinished());
+    stream.reset();
+    const DWORD end = GetTickCount() + 3000;
+    MSG msg;
+    while (FB::ActiveX::pluginWinModule().getLockCount() != before && static_cast<LONG>(end - GetTickCount()) > 0) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        Sleep(10);
+    }
+    EXPECT_EQ(FB::ActiveX::pluginWinModule().getLockCount(), before);
 }
 
 TEST_F(Streams, NotFoundFailsToOpen) {

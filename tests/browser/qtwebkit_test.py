@@ -68,6 +68,8 @@ def prepare(args, tmp):
     shutil.copy(args.plugin, os.path.join(plugins, "nporvanta.so"))
     shutil.copy(args.probe, os.path.join(plugins, "npprobe.so"))
     shutil.copy(args.standin, os.path.join(plugins, "olpkcs11xsg.so"))
+    # The companion double answers the PIN; the plug-in looks for it in its own folder.
+    shutil.copy(os.path.join(args.companion_dir, "olvgui.so"), os.path.join(plugins, "olvgui.so"))
     conf = os.path.join(tmp, "softhsm2.conf")
     with open(conf, "w") as f:
         f.write(f"directories.tokendir = {tokens}\nobjectstore.backend = file\nlog.level = ERROR\n")
@@ -78,8 +80,7 @@ def prepare(args, tmp):
         "QTWEBKIT_PLUGIN_PATH": plugins,
         "XDG_RUNTIME_DIR": os.path.join(tmp, "run"),
         "XDG_CACHE_HOME": os.path.join(tmp, "cache"),
-        # The companion double answers the PIN; no pinentry may open a box.
-        "LD_LIBRARY_PATH": args.companion_dir + (":" + env["LD_LIBRARY_PATH"] if env.get("LD_LIBRARY_PATH") else ""),
+        # No pinentry may open a box.
         "ORVANTA_OLVGUI_PIN": USER_PIN,
         "ORVANTA_PINENTRY": "/nonexistent/pinentry",
     })

@@ -1,9 +1,9 @@
-// companion-ok: installed by full path, found by the plug-in's bare-name load, answering
-// what the test configured.
+// companion-ok: installed by full path, found by the plug-in's companion load (which takes
+// a module of that name already in the process), answering what the test configured.
 
 #include "CompanionDouble.h"
-#include "ModuleNames.h"
 #include "PlatformModule.h"
+#include "pin/Companion.h"
 
 #include <gtest/gtest.h>
 
@@ -18,10 +18,10 @@ using orv::test::CompanionKind;
 
 using ShowPinCodeWindowFn = std::int32_t (*)(char*, std::int32_t*);
 
-// What the plug-in does: load "olvgui" by bare name, look up the export.
+// What the plug-in does: load the "olvgui" companion, look up the export.
 ShowPinCodeWindowFn companionExport()
 {
-    orv::ModuleHandle module = orv::loadModule(orv::moduleFileName("olvgui"));
+    orv::ModuleHandle module = orv::loadCompanion("olvgui");
     if (!module)
         return nullptr;
     return reinterpret_cast<ShowPinCodeWindowFn>(orv::moduleSymbol(module, "ShowPinCodeWindow"));
@@ -36,10 +36,10 @@ struct Answer {
     std::int32_t expectedLength;
 };
 
-TEST(CompanionDouble, IsFoundByBareNameOnlyOnceInstalledAndAnswersAsConfigured)
+TEST(CompanionDouble, IsFoundOnlyOnceInstalledAndAnswersAsConfigured)
 {
-    // Nothing named olvgui is on the normal search path: without the double, no companion.
-    ASSERT_EQ(orv::loadModule(orv::moduleFileName("olvgui")), nullptr);
+    // Nothing named olvgui lies beside the test executables: without the double, no companion.
+    ASSERT_EQ(orv::loadCompanion("olvgui"), nullptr);
 
     CompanionDouble companion = CompanionDouble::install(CompanionKind::Configurable);
     ShowPinCodeWindowFn show = companionExport();

@@ -1,8 +1,8 @@
-// companion-noexport: installed, found by the plug-in's bare-name load, without the export.
+// companion-noexport: installed, found by the plug-in's companion load, without the export.
 
 #include "CompanionDouble.h"
-#include "ModuleNames.h"
 #include "PlatformModule.h"
+#include "pin/Companion.h"
 
 #include <gtest/gtest.h>
 
@@ -13,10 +13,10 @@ namespace {
 using orv::test::CompanionDouble;
 using orv::test::CompanionKind;
 
-TEST(CompanionWithoutExport, IsFoundByBareNameAndLacksShowPinCodeWindow)
+TEST(CompanionWithoutExport, IsFoundAndLacksShowPinCodeWindow)
 {
     CompanionDouble companion = CompanionDouble::install(CompanionKind::WithoutExport);
-    orv::ModuleHandle module = orv::loadModule(orv::moduleFileName("olvgui"));
+    orv::ModuleHandle module = orv::loadCompanion("olvgui");
     ASSERT_NE(module, nullptr);
     EXPECT_EQ(orv::moduleSymbol(module, "ShowPinCodeWindow"), nullptr);
     EXPECT_NE(orv::moduleSymbol(module, "olvgui_double_kind"), nullptr);

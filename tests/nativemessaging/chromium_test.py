@@ -114,6 +114,9 @@ class ChromiumThroughTheExtension(unittest.TestCase):
         cls.host = os.path.join(host_dir, "orvanta-host")
         shutil.copy2(args.host, cls.host)
         os.symlink(args.standin, os.path.join(host_dir, "olpkcs11xsg.so"))
+        # The companion double answers the PIN prompts with the token's user PIN; the host
+        # looks for it in its own folder too.
+        os.symlink(os.path.join(args.companion_dir, "olvgui.so"), os.path.join(host_dir, "olvgui.so"))
 
         # A fresh SoftHSM token.
         tokens = os.path.join(folder, "tokens")
@@ -147,8 +150,6 @@ class ChromiumThroughTheExtension(unittest.TestCase):
         env.update({
             "ORVANTA_STANDIN_TARGET": os.path.join(args.softhsm, "lib", "softhsm", "libsofthsm2.so"),
             "ORVANTA_STANDIN_LOG": cls.standin_log,
-            # The companion double answers the PIN prompts with the token's user PIN.
-            "LD_LIBRARY_PATH": args.companion_dir,
             # The origin prompt: the scripted pinentry, whose person presses Enter (OK, which
             # denies).
             "ORVANTA_PINENTRY": args.pinentry, "PEER_CONFIRM": "yes", "PEER_LOG": cls.pinentry_log,

@@ -88,6 +88,10 @@ ModuleHandle findLoadedModule(const std::string& pathOrName) {
     return module;
 }
 
+std::string loadedModulePath(const std::string& fileName) {
+    return loadedPathOf(fileName);
+}
+
 std::size_t ownModulePath(const std::string& fileName, std::string& path, bool& truncated) {
     const std::size_t asked = kModulePathCapacity - 1;
     const std::string loaded = loadedPathOf(fileName);

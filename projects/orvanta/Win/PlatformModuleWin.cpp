@@ -51,6 +51,23 @@ ModuleHandle findLoadedModule(const std::string& pathOrName) {
     return reinterpret_cast<ModuleHandle>(GetModuleHandleW(toWide(pathOrName).c_str()));
 }
 
+std::string loadedModulePath(const std::string& fileName) {
+    HMODULE module = GetModuleHandleW(toWide(fileName).c_str());
+    if (!module)
+        return std::string();
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0)
+            return std::string();
+        if (length < buffer.size())
+            return toUtf8(buffer.data(), length);
+        if (buffer.size() >= 32768)
+            return std::string();
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
 std::size_t ownModulePath(const std::string& fileName, std::string& path, bool& truncated) {
     // A module of another name (or none, as in a test executable) gives a null handle, and
     // GetModuleFileNameW then answers with the executable's path.

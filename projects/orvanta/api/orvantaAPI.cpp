@@ -1,9 +1,9 @@
 #include "api/orvantaAPI.h"
 
-#include "ModuleNames.h"
 #include "PlatformModule.h"
 #include "api/HexCodec.h"
 #include "gost/GostSign.h"
+#include "pin/Companion.h"
 #include "pin/PinEntry.h"
 #include "token/Pkcs11Session.h"
 
@@ -415,7 +415,7 @@ FB::variant orvantaAPI::olvRepair(const FB::variant& key, const FB::variant& has
     {
         t.cryptoModule = nullptr;
         CompanionHold hold{t.cryptoModule};
-        t.cryptoModule = loadModule(moduleFileName("olvcrypt"));
+        t.cryptoModule = loadCompanion("olvcrypt");
         std::uint32_t signatureLength = kKeyValueSize;
         result = olcSignHash(privateKey.bytes, sizeof privateKey.bytes, t.cryptoModule, digest,
                              sizeof digest, signature, &signatureLength);

@@ -1,7 +1,7 @@
 #include "pin/PinEntry.h"
 
-#include "ModuleNames.h"
 #include "PlatformModule.h"
+#include "pin/Companion.h"
 #include "logging.h"
 
 #include <cstring>
@@ -80,7 +80,7 @@ int askPin(unsigned char* buffer, std::int32_t* length) {
 
     // The companion is looked for on every request and never freed: it may keep windows or
     // threads of its own alive.
-    ModuleHandle companion = loadModule(moduleFileName("olvgui"));
+    ModuleHandle companion = loadCompanion("olvgui");
     if (companion) {
         auto show = reinterpret_cast<ShowPinCodeWindowFn>(
             moduleSymbol(companion, "ShowPinCodeWindow"));

@@ -1,5 +1,6 @@
 #include "ActiveXStream.h"
 
+#include "PluginWinModule.h"
 #include "logging.h"
 #include "utf8_tools.h"
 
@@ -70,10 +71,11 @@ bool ActiveXStream::close() {
     if (m_closing)
         return true;
     m_closing = true;
-    if (!isOpen())
-        return false;
+    // A stream closed before its response still has bindings under way: they are stopped
+    // too, and whatever they report from now on is dropped.
+    const bool wasOpen = isOpen();
     setOpen(false);
-    bool stopped = true;
+    bool stopped = wasOpen;
     // The set is emptied first: a stopped binding reports its end into it.
     std::set<ActiveXStreamRequestPtr> running;
     running.swap(m_requests);
@@ -85,6 +87,8 @@ bool ActiveXStream::close() {
 size_t ActiveXStream::signalDataArrived(const void* data, size_t length, size_t offset) {
     if (length == 0)
         return 0;
+    if (m_closing)
+        return length;
     const unsigned total = getLength();
     const float progress = total ? static_cast<float>(static_cast<double>(static_cast<unsigned>(offset + length)) /
                                                       static_cast<double>(total) * 100.0)
@@ -98,6 +102,8 @@ size_t ActiveXStream::signalDataArrived(const void* data, size_t length, size_t 
 }
 
 void ActiveXStream::signalOpened() {
+    if (m_closing)
+        return;
     setOpen(true);
     StreamOpenedEvent opened(this);
     sendEvent(&opened);
@@ -174,14 +180,24 @@ bool ActiveXStreamRequest::stop() {
     return SUCCEEDED(binding->Abort());
 }
 
-ActiveXBindStatusCallback::ActiveXBindStatusCallback(const ActiveXStreamRequestPtr& request) : m_request(request) {}
+ActiveXBindStatusCallback::ActiveXBindStatusCallback(const ActiveXStreamRequestPtr& request) : m_request(request) {
+    // urlmon holds this object while the download runs: the module must stay loaded.
+    pluginWinModule().lock();
+}
 
 ActiveXBindStatusCallback::~ActiveXBindStatusCallback() {
     if (m_binding)
         m_binding->Release();
     if (m_stream)
         m_stream->Release();
+    pluginWinModule().unlock();
 }
+
+namespace {
+
+bool closing(const ActiveXStreamRequestPtr& request) { return request && request->stream->isClosing(); }
+
+} // namespace
 
 HRESULT ActiveXBindStatusCallback::QueryInterface(REFIID iid, void** out) {
     if (!out)
@@ -212,6 +228,9 @@ HRESULT ActiveXBindStatusCallback::OnStartBinding(DWORD, IBinding* binding) {
     if (m_binding)
         m_binding->Release();
     m_binding = binding;
+    // Closed before urlmon got this far: the binding is stopped as soon as it exists.
+    if (m_binding && closing(m_request.lock()))
+        m_binding->Abort();
     return S_OK;
 }
 
@@ -220,6 +239,8 @@ HRESULT ActiveXBindStatusCallback::GetPriority(LONG*) { return E_NOTIMPL; }
 HRESULT ActiveXBindStatusCallback::OnLowResource(DWORD) { return S_OK; }
 
 HRESULT ActiveXBindStatusCallback::OnProgress(ULONG, ULONG, ULONG status, LPCWSTR text) {
+    if (closing(m_request.lock()))
+        return E_ABORT;
     if (status == BINDSTATUS_REDIRECTING) {
         m_redirected = true;
     } else if (status == BINDSTATUS_CACHEFILENAMEAVAILABLE && text) {
@@ -262,12 +283,32 @@ HRESULT ActiveXBindStatusCallback::OnDataAvailable(DWORD, DWORD size, FORMATETC*
     ActiveXStreamRequestPtr request = m_request.lock();
     if (!request)
         return S_OK;
+    if (closing(request))
+        return E_ABORT;
     if (!m_stream && medium && medium->tymed == TYMED_ISTREAM && medium->pstm) {
         m_stream = medium->pstm;
         m_stream->AddRef();
     }
     if (!m_stream || size <= m_delivered)
         return S_OK;
+    std::shared_ptr<ActiveXStream> stream = request->stream;
+    char buffer[16384];
+    if (m_parts) {
+        // Several ranges: the body is their parts, each with its own offset.
+        for (;;) {
+            ULONG got = 0;
+            HRESULT hr = m_stream->Read(buffer, sizeof buffer, &got);
+            if (got > 0) {
+                m_delivered += got;
+                m_parts->feed(buffer, got, [&stream](const char* data, std::size_t length, std::size_t offset) {
+                    stream->signalDataArrived(data, length, offset);
+                });
+            }
+            if (FAILED(hr) || hr == S_FALSE || got == 0 || stream->isClosing())
+                break;
+        }
+        return S_OK;
+    }
     size_t offset = 0;
     const std::string range = httpInfo(HTTP_QUERY_CONTENT_RANGE);
     if (!range.empty()) {
@@ -276,8 +317,6 @@ HRESULT ActiveXBindStatusCallback::OnDataAvailable(DWORD, DWORD size, FORMATETC*
         if (range.size() > 6 && dash != std::string::npos && dash > 6)
             offset = std::strtoul(range.substr(6, dash - 6).c_str(), nullptr, 10);
     }
-    std::shared_ptr<ActiveXStream> stream = request->stream;
-    char buffer[16384];
     for (;;) {
         ULONG got = 0;
         HRESULT hr = m_stream->Read(buffer, sizeof buffer, &got);
@@ -337,6 +376,8 @@ HRESULT ActiveXBindStatusCallback::OnResponse(DWORD code, LPCWSTR responseHeader
     ActiveXStreamRequestPtr request = m_request.lock();
     if (!request)
         return S_OK;
+    if (closing(request))
+        return E_ABORT;
     std::shared_ptr<ActiveXStream> stream = request->stream;
     try {
         stream->setHeaders(responseHeaders ? wstring_to_utf8(responseHeaders) : std::string());
@@ -349,6 +390,11 @@ HRESULT ActiveXBindStatusCallback::OnResponse(DWORD code, LPCWSTR responseHeader
     const std::string type = httpInfo(HTTP_QUERY_CONTENT_TYPE);
     if (!type.empty())
         stream->setMimeType(type);
+    if (!request->ranges.empty() && code == 206) {
+        const std::string boundary = ByteRangeParts::boundaryOf(type);
+        if (!boundary.empty())
+            m_parts.reset(new ByteRangeParts(boundary));
+    }
     stream->setSeekAvailable(httpInfo(HTTP_QUERY_ACCEPT_RANGES) == "bytes");
     const bool good = code >= 200 && code <= 299 && (!stream->isSeekRequested() || stream->isSeekAvailable());
     m_refusedResponse = !good;

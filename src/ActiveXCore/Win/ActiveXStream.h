@@ -6,6 +6,7 @@
 
 #include "APITypes.h"
 #include "BrowserStream.h"
+#include "ByteRangeParts.h"
 
 #include <windows.h>
 #include <urlmon.h>
@@ -46,6 +47,9 @@ public:
     virtual void signalCompleted(bool success);
     virtual void signalRequestCompleted(const ActiveXStreamRequestPtr& request, bool success);
     virtual void signalCacheFilename(const std::wstring& name) { setCacheFilename(name); }
+
+    // Closed by the plug-in: its bindings are being stopped and report nothing more.
+    bool isClosing() const { return m_closing; }
 
 private:
     std::shared_ptr<ActiveXStream> self() { return std::static_pointer_cast<ActiveXStream>(shared_from_this()); }
@@ -111,6 +115,8 @@ private:
     bool m_refusedResponse = false;
     IStream* m_stream = nullptr;
     size_t m_delivered = 0;
+    // Set when the answer is multipart/byteranges: its parts go out at their own offsets.
+    std::unique_ptr<ByteRangeParts> m_parts;
 };
 
 } // namespace ActiveX

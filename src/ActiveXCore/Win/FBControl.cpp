@@ -58,6 +58,8 @@ CFBControl::~CFBControl() {
     } catch (const std::exception& e) {
         FBLOG_WARN("CFBControl", "Shutdown at release failed: " << e.what());
     }
+    // Sinks connected but never served still hold their references through this host.
+    disconnectAll();
     m_host.reset();
     releaseSiteServices();
     pluginWinModule().unlock();
@@ -159,6 +161,7 @@ HRESULT CFBControl::SetClientSite(IOleClientSite* site) {
         return tieToSite(site);
     releaseSiteServices();
     if (m_host) {
+        disconnectAll();
         m_host->shutdown();
         m_host.reset();
     }
@@ -202,17 +205,24 @@ HRESULT CFBControl::SetSite(IUnknown* site) {
 }
 
 HRESULT CFBControl::setupHost(IWebBrowser2* web, IOleClientSite* site) {
+    // Sited again (after Load, say): the served object and the connected sinks move to the
+    // new host while the old one is still there to let go of what it wrapped.
+    ActiveXBrowserHostPtr old = m_host;
     try {
-        if (m_host)
-            m_host->shutdown();
         m_host = std::make_shared<ActiveXBrowserHost>(web, site);
+        rehost(m_host);
         pluginMain->setHost(m_host);
-        return S_OK;
     } catch (const std::exception& e) {
         FBLOG_WARN("CFBControl", "Cannot set up the browser host: " << e.what());
+        disconnectAll();
         m_host.reset();
+        if (old)
+            old->shutdown();
         return E_FAIL;
     }
+    if (old)
+        old->shutdown();
+    return S_OK;
 }
 
 HRESULT CFBControl::InitNew() {
@@ -333,6 +343,8 @@ void CFBControl::shutdown() {
         pluginMain->ClearWindow();
     delete pluginWin;
     pluginWin = nullptr;
+    // Before the host goes: the sinks' wrappers release them through it.
+    disconnectAll();
     resetAPI();
     if (m_host)
         m_host->shutdown();

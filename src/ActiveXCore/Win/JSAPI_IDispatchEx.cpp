@@ -119,11 +119,66 @@ JSAPI_IDispatchExBase::~JSAPI_IDispatchExBase() = default;
 
 JSAPI_IDispatchEx::JSAPI_IDispatchEx(const std::string& mimetype) : m_mimetype(mimetype) {}
 
-JSAPI_IDispatchEx::~JSAPI_IDispatchEx() = default;
+JSAPI_IDispatchEx::~JSAPI_IDispatchEx() {
+    // The served object may outlive this bridge; it must not keep calling our sinks.
+    disconnectAll();
+}
 
 void JSAPI_IDispatchEx::setAPI(const JSAPIWeakPtr& api, const ActiveXBrowserHostWeakPtr& host) {
     m_api = api;
     m_host = host;
+    m_serving = Serving::Now;
+    JSAPIPtr served = api.lock();
+    if (!served)
+        return;
+    // A container connects its event sink during quick activation, before the parameters
+    // are loaded and the object exists.
+    for (const auto& connection : m_connUnkMap) {
+        try {
+            served->registerEventInterface(connection.second);
+        } catch (const std::exception& e) {
+            FBLOG_WARN("JSAPI_IDispatchEx", "A connected sink could not be registered: " << e.what());
+        }
+    }
+}
+
+void JSAPI_IDispatchEx::resetAPI() {
+    m_api.reset();
+    m_serving = Serving::Ended;
+}
+
+void JSAPI_IDispatchEx::disconnectAll() {
+    std::map<std::uint32_t, JSObjectPtr> connections;
+    connections.swap(m_connUnkMap);
+    JSAPIPtr served = m_api.lock();
+    for (const auto& connection : connections) {
+        try {
+            if (served)
+                served->unregisterEventInterface(connection.second);
+        } catch (const std::exception&) {
+        }
+    }
+    // The wrappers die here, with their host still there to release the sinks.
+}
+
+void JSAPI_IDispatchEx::rehost(const ActiveXBrowserHostPtr& host) {
+    m_host = host;
+    JSAPIPtr served = m_api.lock();
+    for (auto& connection : m_connUnkMap) {
+        auto* old = dynamic_cast<IDispatchAPI*>(connection.second.get());
+        if (!old || !host)
+            continue;
+        JSObjectPtr wrapper = IDispatchAPI::create(old->getIDispatch(), host);
+        try {
+            if (served) {
+                served->unregisterEventInterface(connection.second);
+                served->registerEventInterface(wrapper);
+            }
+        } catch (const std::exception& e) {
+            FBLOG_WARN("JSAPI_IDispatchEx", "A connected sink could not move to the new host: " << e.what());
+        }
+        connection.second = wrapper;
+    }
 }
 
 JSAPIPtr JSAPI_IDispatchEx::getAPI() const {
@@ -251,6 +306,16 @@ variant JSAPI_IDispatchEx::invokeMember(JSAPIPtr& api, DISPID id, std::wstring& 
 
 HRESULT JSAPI_IDispatchEx::InvokeEx(DISPID id, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                     EXCEPINFO* exception, IServiceProvider*) {
+    // A container asks for the ready state before the object is there to serve: that is
+    // what the state tells it.
+    if (id == DISPID_READYSTATE && (flags & DISPATCH_PROPERTYGET)) {
+        if (!result)
+            return E_INVALIDARG;
+        VariantInit(result);
+        V_VT(result) = VT_I4;
+        V_I4(result) = m_readyState;
+        return S_OK;
+    }
     JSAPIPtr api = m_api.lock();
     if (!api)
         return DISP_E_MEMBERNOTFOUND;
@@ -404,24 +469,30 @@ HRESULT JSAPI_IDispatchEx::GetConnectionPointContainer(IConnectionPointContainer
 HRESULT JSAPI_IDispatchEx::Advise(IUnknown* sink, DWORD* cookie) {
     if (!sink || !cookie)
         return E_POINTER;
+    *cookie = 0;
     try {
+        // Before the object is served a sink waits for it (setAPI); once it has gone there
+        // is nothing to connect to, and nothing may be kept.
+        JSAPIPtr served = m_api.lock();
+        if (m_serving == Serving::Ended || (m_serving == Serving::Now && !served))
+            return CONNECT_E_CANNOTCONNECT;
+        ActiveXBrowserHostPtr host = getHost();
+        if (!host)
+            return CONNECT_E_CANNOTCONNECT;
         IDispatch* disp = nullptr;
         if (FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&disp))) || !disp)
             return CONNECT_E_CANNOTCONNECT;
-        ActiveXBrowserHostPtr host = getHost();
-        if (!host) {
-            disp->Release();
-            return CONNECT_E_CANNOTCONNECT;
-        }
         JSObjectPtr wrapper = IDispatchAPI::create(disp, host);
         disp->Release();
-        // The wrapper's address, cut to the cookie's 32 bits; a clash takes the next free one.
+        if (served)
+            served->registerEventInterface(wrapper);
+        // The wrapper's address, cut to the cookie's 32 bits; a clash (or 0, which means no
+        // connection) takes the next free one.
         auto key = static_cast<std::uint32_t>(reinterpret_cast<uintptr_t>(wrapper.get()));
-        while (m_connUnkMap.count(key))
+        while (key == 0 || m_connUnkMap.count(key))
             ++key;
         m_connUnkMap[key] = wrapper;
         *cookie = key;
-        getAPI()->registerEventInterface(wrapper);
         return S_OK;
     } catch (const std::exception&) {
         return CONNECT_E_CANNOTCONNECT;
@@ -432,10 +503,11 @@ HRESULT JSAPI_IDispatchEx::Unadvise(DWORD cookie) {
     auto found = m_connUnkMap.find(cookie);
     if (found == m_connUnkMap.end())
         return E_UNEXPECTED;
+    JSObjectPtr wrapper = found->second;
+    m_connUnkMap.erase(found);
     try {
-        JSObjectPtr wrapper = found->second;
-        m_connUnkMap.erase(found);
-        getAPI()->unregisterEventInterface(wrapper);
+        if (JSAPIPtr served = m_api.lock())
+            served->unregisterEventInterface(wrapper);
     } catch (const std::exception&) {
     }
     return S_OK;

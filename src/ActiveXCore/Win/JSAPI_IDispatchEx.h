@@ -55,10 +55,19 @@ public:
     explicit JSAPI_IDispatchEx(const std::string& mimetype);
     ~JSAPI_IDispatchEx() override;
 
+    // Sinks connected before there was an object to serve are registered with it now.
     void setAPI(const JSAPIWeakPtr& api, const ActiveXBrowserHostWeakPtr& host);
     // std::bad_cast (FB::bad_variant_cast) when the served object has gone.
     JSAPIPtr getAPI() const;
-    void resetAPI() { m_api.reset(); }
+    // The object is no longer served, for good: later Advise calls are refused.
+    void resetAPI();
+    // Gives back every connected sink (unregistered from the served object). Must run while
+    // the host the sinks were wrapped with is alive: the wrappers give their references
+    // back through it.
+    void disconnectAll();
+    // The browser host changed (the control was sited again): calls and the connected sinks
+    // go through the new one. The old host must still be alive.
+    void rehost(const ActiveXBrowserHostPtr& host);
     // The served object or null, without raising.
     JSAPIPtr tryAPI() const { return m_api.lock(); }
 
@@ -102,6 +111,9 @@ protected:
     std::string m_mimetype;
     std::map<std::uint32_t, JSObjectPtr> m_connUnkMap;
     std::int32_t m_readyState = 1;  // READYSTATE_LOADING
+    // Whether an object has been served yet, and whether that has ended.
+    enum class Serving { NotYet, Now, Ended };
+    Serving m_serving = Serving::NotYet;
     std::list<std::wstring> m_memberNameCache;
 
 private:

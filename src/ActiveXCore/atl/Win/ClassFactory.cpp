@@ -17,11 +17,21 @@ HRESULT ClassFactory::QueryInterface(REFIID iid, void** out) {
     return E_NOINTERFACE;
 }
 
-ULONG ClassFactory::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
+// The first reference is the object map's cache. Every further one belongs to a client,
+// and while any client holds the factory the module must not be unloaded: the second
+// reference locks the module and dropping back to the cache's alone unlocks it.
+ULONG ClassFactory::AddRef() {
+    LONG refs = InterlockedIncrement(&m_refs);
+    if (refs == 2)
+        m_module.lock();
+    return static_cast<ULONG>(refs);
+}
 
 ULONG ClassFactory::Release() {
     LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0)
+    if (refs == 1)
+        m_module.unlock();
+    else if (refs == 0)
         delete this;
     return static_cast<ULONG>(refs);
 }

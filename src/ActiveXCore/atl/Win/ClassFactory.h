@@ -1,6 +1,6 @@
 #pragma once
 // The class factory an object-map entry hands out: creates objects through the entry's
-// creator and locks the module for LockServer.
+// creator and locks the module for LockServer, and for as long as a client holds it.
 
 #include <windows.h>
 #include <unknwn.h>

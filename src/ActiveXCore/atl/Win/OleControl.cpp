@@ -340,6 +340,23 @@ HRESULT OleControl::QuickActivate(QACONTAINER* container, QACONTROL* control) {
     control->dwMiscStatus = m_miscStatus;
     control->dwViewStatus = VIEWSTATUS_OPAQUE | VIEWSTATUS_SOLIDBKGND;
     control->dwEventCookie = 0;
+    // The container's event sink is connected here as through the connection point it
+    // would otherwise have had to find itself; the cookie tells it how to disconnect.
+    if (container->pUnkEventSink) {
+        IConnectionPointContainer* points = nullptr;
+        if (SUCCEEDED(static_cast<IOleObject*>(this)->QueryInterface(IID_IConnectionPointContainer,
+                                                                      reinterpret_cast<void**>(&points))) &&
+            points) {
+            IConnectionPoint* point = nullptr;
+            if (SUCCEEDED(points->FindConnectionPoint(sourceInterface(), &point)) && point) {
+                DWORD cookie = 0;
+                if (SUCCEEDED(point->Advise(container->pUnkEventSink, &cookie)))
+                    control->dwEventCookie = cookie;
+                point->Release();
+            }
+            points->Release();
+        }
+    }
     control->dwPropNotifyCookie = 0;
     control->dwPointerActivationPolicy = 0;
     return S_OK;
