@@ -51,6 +51,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace FB::NativeMessaging;
+    using namespace FB::Consent;
     std::remove((originsFile() + ".dismissed").c_str());
     AllowedOrigins list(originsFile());
     list.load();

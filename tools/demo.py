@@ -181,9 +181,11 @@ def qtwebkit_child(url, screenshot, stay, limit):
     sys.exit(code)
 
 
-def qtwebkit_env(build, folder, token, **extra):
+def qtwebkit_env(build, folder, token, origin=None, **extra):
     """A plug-in folder in `folder` with the built nporvanta.so and the token module beside
-    it, and the environment QtWebKit needs to load it from there."""
+    it, and the environment QtWebKit needs to load it from there. The plug-in asks the
+    person before a page uses the token; its answers are kept in `folder`, and `origin`, when
+    given, is allowed ahead, so no prompt waits."""
     plugins = os.path.join(folder, "plugins")
     os.makedirs(plugins)
     shutil.copy2(os.path.join(build, "projects", "nporvanta", "nporvanta.so"), plugins)
@@ -191,11 +193,18 @@ def qtwebkit_env(build, folder, token, **extra):
     env = dict(token.env, QTWEBKIT_PLUGIN_PATH=plugins,
                XDG_RUNTIME_DIR=os.path.join(folder, "run"), XDG_CACHE_HOME=os.path.join(folder, "cache"), **extra)
     os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
+    env["ORVANTA_ALLOWED_ORIGINS"] = os.path.join(folder, "allowed-origins")
+    env["ORVANTA_MACHINE_ALLOWED_ORIGINS"] = os.path.join(folder, "machine-allowed-origins")
+    if origin:
+        with open(env["ORVANTA_ALLOWED_ORIGINS"], "w") as f:
+            f.write("allow %s\n" % origin)
     return plugins, env
 
 
-def run_qtwebkit(options, folder, token, url):
-    plugins, env = qtwebkit_env(options.build, folder, token)
+def run_qtwebkit(options, folder, token, url, origin):
+    # A person at the display is asked for the page, as anyone would be; otherwise the
+    # page's own loopback origin is allowed ahead in the demo's temporary configuration.
+    plugins, env = qtwebkit_env(options.build, folder, token, None if options.person else origin)
     print("QtWebKit with the orvanta plug-in (%s); page %s" % (plugins, url), flush=True)
     command = [sys.executable, os.path.abspath(__file__), "--qtwebkit-child", url, options.screenshot,
                "1" if options.stay else "0", str(options.limit)]
@@ -271,7 +280,7 @@ def main():
         if options.chromium:
             browser = run_chromium(options, folder, token, url, origin)
         else:
-            browser = run_qtwebkit(options, folder, token, url)
+            browser = run_qtwebkit(options, folder, token, url, origin)
         deadline = time.monotonic() + options.limit + 30
         while not verdict.done.wait(0.2):
             if browser.poll() is not None or time.monotonic() > deadline:

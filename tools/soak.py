@@ -150,8 +150,9 @@ def run_browser(options, build, bare):
         log = os.path.join(folder, "standin.log")
         # The stand-in logs each call to the file but keeps none in memory, which would
         # otherwise grow with every call and be counted against the plug-in.
-        _, env = demo.qtwebkit_env(build, folder, token, ORVANTA_STANDIN_LOG=log, ORVANTA_STANDIN_NO_RECORD="1")
         base = "http://127.0.0.1:%d" % server.server_address[1]
+        _, env = demo.qtwebkit_env(build, folder, token, base, ORVANTA_STANDIN_LOG=log,
+                                   ORVANTA_STANDIN_NO_RECORD="1")
         browser = subprocess.Popen([sys.executable, os.path.abspath(__file__), "--child", base, str(options.loads),
                                     str(options.baseline_after), str(options.signs), "120", "1" if bare else "0"],
                                    env=env, stdout=subprocess.PIPE, text=True, start_new_session=True)

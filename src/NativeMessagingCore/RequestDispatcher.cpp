@@ -41,7 +41,7 @@ private:
 
 } // namespace
 
-RequestDispatcher::RequestDispatcher(RootSource rootSource, OriginGate& gate, OriginScope scope)
+RequestDispatcher::RequestDispatcher(RootSource rootSource, Consent::OriginGate& gate, OriginScope scope)
     : m_rootSource(std::move(rootSource)), m_gate(gate), m_scope(std::move(scope)) {}
 
 std::string RequestDispatcher::refusal(const std::string& message) {

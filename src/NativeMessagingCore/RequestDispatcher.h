@@ -25,7 +25,7 @@ public:
     // Makes the connection's plug-in instance and answers its root object; called once.
     using RootSource = std::function<JSAPIPtr()>;
 
-    RequestDispatcher(RootSource rootSource, OriginGate& gate, OriginScope scope = OriginScope());
+    RequestDispatcher(RootSource rootSource, Consent::OriginGate& gate, OriginScope scope = OriginScope());
 
     // The answer's JSON text, at most kMaxMessageToBrowser bytes.
     std::string handle(const std::string& requestText);
@@ -36,7 +36,7 @@ public:
 private:
     RootSource m_rootSource;
     JSAPIPtr m_root;
-    OriginGate& m_gate;
+    Consent::OriginGate& m_gate;
     OriginScope m_scope;
 };
 

@@ -2,7 +2,10 @@
 """The built nporvanta.so in a real NPAPI browser: QtWebKit through PyQt5, under the X
 display the caller provides (xvfb-run). A temporary plug-in folder holds the module and the
 olpkcs11xsg stand-in, which forwards to a fresh SoftHSM token; the PIN comes from the
-olvgui companion double. The page's own script drives the plug-in (page.html); this
+olvgui companion double. First a page of the harness's allowed origin holds frames of two other
+origins, denied and never asked, whose plug-ins must refuse every token method without a
+call into the module (consent.html, framed.html). The page's own script drives the plug-in
+(page.html, from the harness's loopback HTTP server); this
 harness checks what the page saw, verifies the signatures with Botan (gost_verify), then
 reloads the page. In the same browser run a third page (probe.html) drives the test-only
 probe module (npprobe.so, its own MIME type) through the framework's remaining paths:
@@ -31,8 +34,12 @@ BIG = bytes(i & 0xFF for i in range(2 * 1024 * 1024))
 FILE_TEXT = "".join(f"line {i:04d} of the file download\n" for i in range(80))
 
 
+PAGES = ("page.html", "consent.html", "framed.html")
+
+
 class Server(http.server.ThreadingHTTPServer):
-    """127.0.0.1 on a free port: /data.bin, /big.bin, everything else 404."""
+    """127.0.0.1 on a free port: the test pages, /data.bin, /big.bin, everything else 404.
+    `paths` keeps the requests that are not for a page."""
     daemon_threads = True
 
     def __init__(self):
@@ -42,13 +49,20 @@ class Server(http.server.ThreadingHTTPServer):
 
 class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
-        self.server.paths.append(self.path)
-        body = {"/data.bin": DATA, "/big.bin": BIG}.get(self.path)
+        name = self.path.split("?")[0].lstrip("/")
+        content_type = "application/octet-stream"
+        if name in PAGES:
+            with open(os.path.join(HERE, name), "rb") as f:
+                body = f.read()
+            content_type = "text/html; charset=utf-8"
+        else:
+            self.server.paths.append(self.path)
+            body = {"/data.bin": DATA, "/big.bin": BIG}.get(self.path)
         if body is None:
             self.send_error(404, "Not Found")
             return
         self.send_response(200)
-        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         try:
@@ -83,6 +97,11 @@ def prepare(args, tmp):
         # No pinentry may open a box.
         "ORVANTA_OLVGUI_PIN": USER_PIN,
         "ORVANTA_PINENTRY": "/nonexistent/pinentry",
+        # The person's answers about page origins (written once the servers' ports are
+        # known); the machine's administrator has none here.
+        "ORVANTA_ALLOWED_ORIGINS": os.path.join(tmp, "allowed-origins"),
+        "ORVANTA_MACHINE_ALLOWED_ORIGINS": os.path.join(tmp, "machine-allowed-origins"),
+        "ORVANTA_STANDIN_LOG": os.path.join(tmp, "standin.log"),
     })
     os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
     os.makedirs(env["XDG_CACHE_HOME"])
@@ -92,9 +111,10 @@ def prepare(args, tmp):
     return env
 
 
-def browse(page, probe):
-    """The child: loads the page, waits for its results, reloads, opens the probe page,
-    navigates away. Prints one JSON line per page visit."""
+def browse(consent, page, probe):
+    """The child: loads the page of frames from other origins, then the page, waits for its
+    results, reloads, opens the probe page, navigates away. Prints one JSON line per page
+    visit, and after the first how many calls the token module had received by then."""
     from PyQt5.QtCore import QTimer, QUrl
     from PyQt5.QtWebKit import QWebSettings
     from PyQt5.QtWebKitWidgets import QWebPage, QWebView
@@ -135,8 +155,16 @@ def browse(page, probe):
         # The old page answers until the next one replaces it.
         frame().evaluateJavaScript("results = null")
         if len(visits) == 1:
-            view.reload()
+            try:
+                with open(os.environ["ORVANTA_STANDIN_LOG"]) as f:
+                    calls = sum(1 for _ in f)
+            except FileNotFoundError:
+                calls = 0
+            print("MODULE_CALLS %d" % calls, flush=True)
+            view.setUrl(QUrl(page))
         elif len(visits) == 2:
+            view.reload()
+        elif len(visits) == 3:
             view.setUrl(QUrl(probe))
         else:
             timer.stop()
@@ -146,7 +174,7 @@ def browse(page, probe):
     timer = QTimer()
     timer.timeout.connect(poll)
     timer.start(100)
-    view.setUrl(QUrl.fromLocalFile(page))
+    view.setUrl(QUrl(consent))
     code = app.exec_()
     view.close()
     del view
@@ -155,6 +183,32 @@ def browse(page, probe):
 
 def verify(verifier, *args):
     return subprocess.run([verifier, *args], stdout=subprocess.PIPE, stderr=subprocess.STDOUT).returncode == 0
+
+
+def check_consent(check, r, module_calls, denied, unknown):
+    """Plug-ins in frames of origins the person did not allow: every token method refused with
+    the reason, the version still readable, and no call at all into the token module."""
+    print("frames of other origins: " + json.dumps(r, sort_keys=True))
+    if r.get("timeout"):
+        check(False, "the frames of other origins answered")
+        return
+    refused = "The page origin %s is not allowed to use the token"
+    # The origin nobody was asked about: the first call finds no prompt to show, and the
+    # origin is then held back without a prompt.
+    expected = {
+        "denied": (denied, [refused % denied] * 3),
+        "unknown": (unknown, [refused % unknown + ": the permission prompt could not be shown"] +
+                    [refused % unknown + " for now: its permission prompt was dismissed or could not be shown; "
+                     "it is not shown again for "] * 2),
+    }
+    for frame, (origin, messages) in expected.items():
+        calls = r[frame]["calls"]
+        check(r[frame]["origin"] == origin, f"the {frame} frame is of {origin} ({r[frame]['origin']})")
+        for method, message in zip(("present", "count", "repair"), messages):
+            check(calls[method].get("threw") is True and calls[method].get("message", "").startswith(message),
+                  f"{method} in the {frame} frame is refused for its own origin ({calls[method]})")
+        check(calls["version"] == {"value": "1.1"}, f"the {frame} frame still reads the version")
+    check(module_calls == 0, f"no call reached the token module for those frames ({module_calls})")
 
 
 def check_probe(check, r, paths):
@@ -224,8 +278,8 @@ def check_probe(check, r, paths):
 
 
 def main():
-    if len(sys.argv) == 4 and sys.argv[1] == "--child":
-        browse(sys.argv[2], sys.argv[3])
+    if len(sys.argv) == 5 and sys.argv[1] == "--child":
+        browse(sys.argv[2], sys.argv[3], sys.argv[4])
         return 0
     parser = argparse.ArgumentParser()
     for name in ("--plugin", "--probe", "--standin", "--companion-dir", "--softhsm", "--verifier"):
@@ -249,27 +303,43 @@ def main():
 
     with tempfile.TemporaryDirectory(prefix="orvanta-browser-") as tmp:
         env = prepare(args, tmp)
-        page = os.path.join(tmp, "page.html")
-        shutil.copy(os.path.join(HERE, "page.html"), page)
         shutil.copy(os.path.join(HERE, "probe.html"), os.path.join(tmp, "probe.html"))
         with open(os.path.join(tmp, "probe-data.txt"), "w") as f:
             f.write(FILE_TEXT)
         server = Server()
-        threading.Thread(target=server.serve_forever, daemon=True).start()
+        other = Server()
+        for s in (server, other):
+            threading.Thread(target=s.serve_forever, daemon=True).start()
+        base = "http://127.0.0.1:%d" % server.server_address[1]
+        denied = "http://127.0.0.1:%d" % other.server_address[1]
+        unknown = "http://localhost:%d" % other.server_address[1]
+        # The person allowed the test's own origin and denied the other server's; nobody
+        # was asked about its localhost name, and no prompt can be shown.
+        with open(env["ORVANTA_ALLOWED_ORIGINS"], "w") as f:
+            f.write("allow %s\ndeny %s\n" % (base, denied))
+        consent = base + "/consent.html?other=%d" % other.server_address[1]
         probe = "file://" + os.path.join(tmp, "probe.html") + f"?port={server.server_address[1]}"
         try:
-            child = subprocess.run([sys.executable, os.path.abspath(__file__), "--child", page, probe], env=env,
+            child = subprocess.run([sys.executable, os.path.abspath(__file__), "--child", consent,
+                                    base + "/page.html", probe], env=env,
                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=240)
         finally:
             server.shutdown()
+            other.shutdown()
         visits = []
+        module_calls = None
         for line in child.stdout.splitlines():
             if line.startswith("RESULT "):
                 visits.append(json.loads(line[len("RESULT "):]))
+            elif line.startswith("MODULE_CALLS "):
+                module_calls = int(line.split()[1])
             else:
                 print("browser: " + line)
         check(child.returncode == 0, f"browser ended cleanly (status {child.returncode})")
-        check(len(visits) == 3, f"the page ran twice (load and reload), then the probe page ({len(visits)})")
+        check(len(visits) == 4, f"the frames of other origins, the page twice (load and reload), then the probe "
+                                f"page ({len(visits)})")
+        if visits:
+            check_consent(check, visits.pop(0), module_calls, denied, unknown)
         if len(visits) == 3:
             check_probe(check, visits.pop(), server.paths)
         for number, r in enumerate(visits):

@@ -24,7 +24,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using namespace FB::NativeMessaging;
+using namespace FB::Consent;
 
 struct OriginCase {
     const char* origin;
@@ -102,6 +102,33 @@ TEST_F(Gate, AnAllowedAnswerIsAskedOnceAndRemembered) {
     OriginGate later(again, answering(PromptAnswer::Deny));
     EXPECT_EQ(later.check("https://bank.example"), "");
     EXPECT_EQ(asked_.size(), 1u);
+}
+
+// The administrator's list answers for every user before the person's own: its origins
+// are never asked about, and its "deny" holds whatever the person said.
+TEST_F(Gate, TheMachineListAnswersBeforeThePersonsAndIsNeverAsked) {
+    const fs::path machine = folder_ / "etc" / "allowed-origins";
+    fs::create_directories(machine.parent_path());
+    std::ofstream(machine) << "allow https://bank.example\ndeny https://tracker.example\n";
+    fs::create_directories(fs::path(path_).parent_path());
+    std::ofstream(path_) << "allow https://tracker.example\n";
+
+    AllowedOrigins list(path_);
+    AllowedOrigins machineList(machine.string());
+    OriginGate gate(list, answering(PromptAnswer::Allow));
+    gate.setMachineList(&machineList);
+    EXPECT_EQ(gate.check("https://bank.example"), "");
+    EXPECT_EQ(gate.check("https://tracker.example"),
+              "The page origin https://tracker.example is not allowed to use the token");
+    EXPECT_TRUE(asked_.empty());
+    EXPECT_EQ(fileText(), "allow https://tracker.example\n");  // nothing written for the machine's answers
+
+    // Origins the administrator did not name are the person's to answer.
+    EXPECT_EQ(gate.check("https://shop.example"), "");
+    EXPECT_EQ(asked_, std::vector<std::string>{"https://shop.example"});
+    // A machine list that is missing holds no answers.
+    fs::remove(machine);
+    EXPECT_EQ(gate.check("https://tracker.example"), "");
 }
 
 TEST_F(Gate, ADeniedOriginIsRefusedFromThenOnWithoutAsking) {
@@ -227,7 +254,7 @@ TEST_F(Gate, TheFileAndTheFoldersMadeForItArePrivate) {
     struct stat info;
     ASSERT_EQ(stat(path_.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
-    for (const fs::path folder : {fs::path(path_).parent_path(), fs::path(path_).parent_path().parent_path()}) {
+    for (const fs::path& folder : {fs::path(path_).parent_path(), fs::path(path_).parent_path().parent_path()}) {
         ASSERT_EQ(stat(folder.c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 0777, 0700u) << folder;
     }

@@ -25,6 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace FB::NativeMessaging;
+using namespace FB::Consent;
 using namespace orv;
 using nlohmann::json;
 

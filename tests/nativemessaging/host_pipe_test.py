@@ -54,6 +54,9 @@ class Host:
         if args.runner:
             origins = "Z:" + origins.replace("/", "\\")
         env["ORVANTA_ALLOWED_ORIGINS"] = origins
+        # The administrator's list of this machine stays out of the tests unless one names it.
+        machine = os.path.join(folder, "machine-allowed-origins")
+        env["ORVANTA_MACHINE_ALLOWED_ORIGINS"] = ("Z:" + machine.replace("/", "\\")) if args.runner else machine
         # An error box (no token module) must not wait for a person: without a pinentry
         # that can show it, the text goes to standard error.
         env["ORVANTA_PINENTRY"] = "/bin/false"
@@ -319,6 +322,15 @@ class PromptsOfManyHosts(unittest.TestCase):
         later = self.ask_at_once(["https://new.example"], "allow", 0.2)
         self.assertIn("it is not shown again for", later[0].get("error", ""))
         self.assertEqual(len(self.counts()["prompts"]), 1, self.counts())
+        self.assertEqual(self.answers_file(), ["allow " + ORIGIN])
+
+    def test_the_administrators_list_answers_for_every_user_without_a_prompt(self):
+        with open(os.path.join(self.folder, "machine-allowed-origins"), "w") as f:
+            f.write("allow https://managed.example\ndeny %s\n" % ORIGIN)
+        answers = self.ask_at_once(["https://managed.example", ORIGIN], "allow", 0)
+        self.assertEqual(answers[0], {"id": 1, "result": "1.1"})
+        self.assertEqual(answers[1].get("error"), "The page origin %s is not allowed to use the token" % ORIGIN)
+        self.assertEqual(self.counts()["prompts"], [])
         self.assertEqual(self.answers_file(), ["allow " + ORIGIN])
 
     def test_enter_on_the_prompt_denies(self):

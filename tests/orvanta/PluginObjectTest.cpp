@@ -12,7 +12,11 @@
 #include "RecordingErrorBox.h"
 #include "SoftHsmToken.h"
 #include "Standin.h"
+#include "DOMWindow.h"
+#include "FakeJSObject.h"
+#include "JSExceptions.h"
 #include "TestBrowserHost.h"
+#include "consent/PageConsent.h"
 #include "plugin/orvanta.h"
 #include "token/Pkcs11Session.h"
 
@@ -33,6 +37,7 @@ using FB::variant;
 using FB::VariantList;
 using orv::test::CompanionDouble;
 using orv::test::CompanionKind;
+using orv::test::FakeJSObject;
 using orv::test::isKeyText;
 using orv::test::isStatus;
 using orv::test::isTrue;
@@ -65,27 +70,62 @@ struct Instance {
     }
 };
 
+// The page origins the person answered for: one allowed (the origin of every instance the
+// tests make unless they say otherwise), one denied. Set before the process's gate is made.
+const char kAllowedPage[] = "https://bank.example/pay?order=1";
+const char kDeniedPage[] = "https://tracker.example/";
+const std::string& originsFolder() {
+    static const std::string folder = [] {
+        char name[] = "/tmp/orvanta-plugin-origins.XXXXXX";
+        const char* made = mkdtemp(name);
+        return std::string(made ? made : "/tmp");
+    }();
+    return folder;
+}
+std::string personsOriginsFile() { return originsFolder() + "/allowed-origins"; }
+void resetOrigins() {
+    std::ofstream(personsOriginsFile(), std::ios::trunc) << "allow https://bank.example\ndeny https://tracker.example\n";
+    std::filesystem::remove(personsOriginsFile() + ".dismissed");
+}
+
 class PluginObject : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         companion_ = std::make_unique<CompanionDouble>(CompanionDouble::install(CompanionKind::Configurable));
+        setenv("ORVANTA_ALLOWED_ORIGINS", personsOriginsFile().c_str(), 1);
+        setenv("ORVANTA_MACHINE_ALLOWED_ORIGINS", (originsFolder() + "/machine-allowed-origins").c_str(), 1);
+        setenv("ORVANTA_PINENTRY", ORV_SCRIPTED_PINENTRY, 1);
     }
-    static void TearDownTestSuite() { companion_.reset(); }
+    static void TearDownTestSuite() {
+        companion_.reset();
+        std::filesystem::remove_all(originsFolder());
+    }
 
     void SetUp() override {
         ASSERT_EQ(orv::moduleLoadCount, 0) << "an earlier test left the module loaded";
         companion_->reset();
         companion_->answer(SoftHsmToken::kUserPin);
+        resetOrigins();
+        unsetenv("PEER_CONFIRM");
     }
     void TearDown() override {
         instances_.clear();
         EXPECT_EQ(orv::moduleLoadCount, 0);
     }
 
-    Instance& make(const std::string& mimetype = "application/x-orvanta") {
+    // An instance embedded in a document at `page` (no window object at all when null).
+    Instance& make(const std::string& mimetype = "application/x-orvanta", const char* page = kAllowedPage) {
         auto instance = std::make_unique<Instance>();
         instance->plugin = FB::getFactoryInstance()->createPlugin(mimetype);
-        instance->plugin->setHost(TestBrowserHost::create(queue_));
+        auto host = TestBrowserHost::create(queue_);
+        if (page) {
+            auto location = FakeJSObject::create(host);
+            location->SetProperty("href", variant(std::string(page)));
+            auto window = FakeJSObject::create(host);
+            window->SetProperty("location", variant(FB::JSObjectPtr(location)));
+            host->setDOMWindow(FB::DOM::Window::create(window));
+        }
+        instance->plugin->setHost(host);
         instance->plugin->setReady();
         instances_.push_back(std::move(instance));
         return *instances_.back();
@@ -249,6 +289,110 @@ TEST(PluginFactory, AnyMimeTypeGivesAnOrvanta) {
         adapter.setFilesystemPath("/plugins/nporvanta.so");
         EXPECT_EQ(adapter.getPluginMain()->getFilesystemPath(), "/plugins/nporvanta.so");
     }
+}
+
+// The message a call gets from an instance whose page may not use the token; empty when
+// the call went through.
+std::string refusalOf(Instance& instance, const std::string& method, const VariantList& args) {
+    try {
+        instance.call(method, args);
+    } catch (const FB::script_error& e) {
+        return e.what();
+    }
+    return std::string();
+}
+
+// A page the person did not allow never reaches the token module: not at attach, not on any
+// call (including "olvRepair", which needs no token); every token method answers with the
+// reason, and the version is still there to read.
+TEST_F(PluginObject, APageThatMayNotUseTheTokenMakesNoModuleCall) {
+    const struct {
+        const char* page;
+        const char* refusal;
+    } cases[] = {
+        {kDeniedPage, "The page origin https://tracker.example is not allowed to use the token"},
+        {"http://intranet.example/", "The page origin \"http://intranet.example\" is not a secure origin"},
+        {"file:///home/me/page.html", "The page origin \"file://\" is not a secure origin"},
+        {nullptr, "The page origin \"null\" is not a secure origin"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.page ? c.page : "no window object");
+        standin().reset();
+        Instance& instance = make("application/x-orvanta", c.page);
+        instance.attach();
+        EXPECT_EQ(orv::moduleLoadCount, 0);
+        std::vector<TokenMethod> methods = tokenMethods();
+        methods.push_back({"olvGetContainerName", {variant(0)}});
+        methods.push_back({"olvRepair", {variant(kKeyText), variant(kHash)}});
+        for (const TokenMethod& m : methods)
+            EXPECT_EQ(refusalOf(instance, m.name, m.args).find(c.refusal), 0u) << m.name;
+        EXPECT_EQ(instance.call("get_version").convert_cast<std::string>(), "1.1");
+        instance.detach();
+        EXPECT_EQ(standin().callCount(), 0u);
+        instances_.clear();
+    }
+    EXPECT_TRUE(boxes_.boxes().empty());
+}
+
+// A page nobody was asked about is put to the person on its first token call, not when it
+// merely embeds the plug-in; allowed then, its module is loaded for that call and the answer
+// is remembered. A refusal or a dismissed prompt leaves the module untouched.
+TEST_F(PluginObject, APageIsAskedOnItsFirstTokenCallAndLoadsTheModuleWhenAllowed) {
+    const struct {
+        const char* button;
+        const char* page;
+        bool allowed;
+        const char* remembered;
+    } cases[] = {
+        {"notok", "https://shop.example/", true, "allow https://shop.example"},
+        {"yes", "https://other.example/", false, "deny https://other.example"},
+        {"no", "https://third.example/", false, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.button);
+        setenv("PEER_CONFIRM", c.button, 1);
+        standin().reset();
+        Instance& instance = make("application/x-orvanta", c.page);
+        instance.attach();
+        EXPECT_EQ(standin().callCount(), 0u);
+        const FB::variant present = [&] {
+            try {
+                return instance.call("olvIsTokenPresentAndOK");
+            } catch (const FB::script_error& e) {
+                return variant(std::string(e.what()));
+            }
+        }();
+        if (c.allowed) {
+            EXPECT_TRUE(isTrue(present));
+            EXPECT_EQ(callsOf("C_Initialize"), 1u);
+            EXPECT_TRUE(isTrue(instance.call("olvUserLoginDlg")));
+        } else {
+            EXPECT_EQ(standin().callCount(), 0u);
+            EXPECT_EQ(orv::moduleLoadCount, 0);
+        }
+        std::ifstream in(personsOriginsFile());
+        std::stringstream text;
+        text << in.rdbuf();
+        if (c.remembered) {
+            EXPECT_NE(text.str().find(c.remembered), std::string::npos) << text.str();
+        }
+        instance.detach();
+        instances_.clear();
+        EXPECT_EQ(orv::moduleLoadCount, 0);
+    }
+}
+
+// orvanta-host checks each request itself: its plug-in objects load the module with their
+// window and ask nothing, whatever document they could be said to be in.
+TEST_F(PluginObject, ObjectsOfAProcessThatChecksRequestsItselfDoNotAsk) {
+    orv::setPluginObjectsCheckOrigin(false);
+    standin().reset();
+    Instance& instance = make("application/x-orvanta", nullptr);
+    instance.attach();
+    EXPECT_EQ(callsOf("C_Initialize"), 1u);
+    EXPECT_TRUE(isTrue(instance.call("olvIsTokenPresentAndOK")));
+    instance.detach();
+    orv::setPluginObjectsCheckOrigin(true);
 }
 
 TEST_F(PluginObject, TheLogFileNeverHoldsThePinOrTheKey) {

@@ -6,6 +6,7 @@
 #include "token/TokenState.h"
 
 #include <memory>
+#include <string>
 
 namespace orv {
 
@@ -15,6 +16,10 @@ public:
     virtual ~TokenOwner() = default;
     TokenOwner(const TokenOwner&) = delete;
     TokenOwner& operator=(const TokenOwner&) = delete;
+
+    // Called at the start of every token method: empty when the page may go on (the owner
+    // may load what waited for that answer), otherwise the script error the page gets.
+    virtual std::string admitPage() { return std::string(); }
 
     TokenState& tokenState() { return tokenState_; }
     const TokenState& tokenState() const { return tokenState_; }

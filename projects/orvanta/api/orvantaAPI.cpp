@@ -156,6 +156,9 @@ TokenOwnerPtr orvantaAPI::plugin() const {
     TokenOwnerPtr owner = m_plugin.lock();
     if (!owner)
         throw FB::script_error("The plugin is invalid");
+    const std::string refusal = owner->admitPage();
+    if (!refusal.empty())
+        throw FB::script_error(refusal);
     return owner;
 }
 

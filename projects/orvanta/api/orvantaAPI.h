@@ -35,7 +35,8 @@ public:
     FB::variant olvRepair(const FB::variant& key, const FB::variant& hash);
 
 private:
-    // The plug-in object for the length of one call; throws FB::script_error when it is gone.
+    // The plug-in object for the length of one call; throws FB::script_error when it is gone
+    // or when the page may not use the token.
     TokenOwnerPtr plugin() const;
 
     TokenOwnerWeakPtr m_plugin;

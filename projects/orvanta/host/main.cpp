@@ -9,7 +9,7 @@
 #include "NativeMessagingPlugin.h"
 #include "OriginGate.h"
 #include "RequestDispatcher.h"
-#include "pin/OriginPrompt.h"
+#include "consent/PageConsent.h"
 #include "pin/PinEntry.h"
 
 #include <cstdlib>
@@ -31,31 +31,13 @@ const char kUsage[] =
     "       orvanta-host --uninstall [--browser chromium|chrome|edge|firefox] [--user|--system]\n"
     "Without these the browser starts it to serve the orvanta extension.\n";
 
-// The allowed-origins file: ORVANTA_ALLOWED_ORIGINS when set (administrators and tests),
-// else the one in the user's config folder.
-std::string allowedOriginsPath() {
-    const char* named = std::getenv("ORVANTA_ALLOWED_ORIGINS");
-    return named && *named ? std::string(named) : nm::defaultAllowedOriginsPath();
-}
-
-nm::PromptAnswer askPerson(const std::string& origin) {
-    switch (orv::askOriginPermission(origin)) {
-    case orv::OriginAnswer::Allow:
-        return nm::PromptAnswer::Allow;
-    case orv::OriginAnswer::Deny:
-        return nm::PromptAnswer::Deny;
-    case orv::OriginAnswer::Dismissed:
-        return nm::PromptAnswer::Dismissed;
-    case orv::OriginAnswer::NoAnswer:
-        break;
-    }
-    return nm::PromptAnswer::NoAnswer;
-}
-
 int serve() {
     nm::FileOutputBuffer protocolBuffer(nm::prepareStandardStreams());
     std::ostream protocol(&protocolBuffer);
     const FB::FactoryBasePtr factory = FB::getFactoryInstance();
+    // Each request is checked by the origin the browser names for it, before the plug-in
+    // object sees it.
+    orv::setPluginObjectsCheckOrigin(false);
     factory->globalPluginInitialize();
     auto host = std::make_shared<nm::NativeMessagingBrowserHost>();
     int status = 0;
@@ -63,14 +45,12 @@ int serve() {
         // The page's plug-in instance: made on the first request a permitted page sends (its
         // window attach loads the token module), shut down when the port closes.
         std::unique_ptr<nm::NativeMessagingPlugin> plugin;
-        nm::AllowedOrigins origins(allowedOriginsPath());
-        nm::OriginGate gate(origins, askPerson);
         nm::RequestDispatcher dispatcher(
             [&] {
                 plugin = std::make_unique<nm::NativeMessagingPlugin>(host, kMimeType);
                 return plugin->getRootJSAPI();
             },
-            gate, [](const std::string& origin) { orv::setPinRequestOrigin(origin); });
+            orv::processOriginGate(), [](const std::string& origin) { orv::setPinRequestOrigin(origin); });
         status = nm::serveConnection(std::cin, protocol, dispatcher, std::cerr,
                                      [&host] { host->runPendingCalls(); });
         if (plugin)

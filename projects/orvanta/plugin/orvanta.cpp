@@ -5,6 +5,7 @@
 #include "PluginEvents/MouseEvents.h"
 #include "PluginWindow.h"
 #include "api/orvantaAPI.h"
+#include "consent/PageConsent.h"
 #include "plugin/WindowMode.h"
 #include "token/Pkcs11Session.h"
 
@@ -65,18 +66,48 @@ bool orvanta::onMouseMove(FB::MouseMoveEvent*, FB::PluginWindow*) {
 }
 
 bool orvanta::onWindowAttached(FB::AttachedEvent*, FB::PluginWindow*) {
-    TokenState& t = tokenState();
     // One share of the module per object: a second attach without a detach would raise
     // the process-wide count that one detach cannot lower again.
-    if (t.pkcs11Module)
+    if (tokenState().pkcs11Module || m_moduleAwaitsConsent)
         return false;
-    // A failure has shown its message box; the token methods then answer -51 or -10.
-    p11LoadModule(&t.pkcs11Module, &t.funcList, &t.containers);
-    t.slotIndex = 0;
+    // No prompt here: a page that only embeds the plug-in is not put to the person. It is
+    // asked on the page's first token call, and the module loaded then.
+    if (pluginObjectsCheckOrigin() && !processOriginGate().allowedWithoutAsking(pageOrigin())) {
+        m_moduleAwaitsConsent = true;
+        return false;
+    }
+    loadModule();
     return false;
 }
 
+std::string orvanta::admitPage() {
+    if (!pluginObjectsCheckOrigin())
+        return std::string();
+    std::string refusal = processOriginGate().check(pageOrigin());
+    if (refusal.empty() && m_moduleAwaitsConsent) {
+        m_moduleAwaitsConsent = false;
+        loadModule();
+    }
+    return refusal;
+}
+
+const std::string& orvanta::pageOrigin() {
+    if (!m_originRead) {
+        m_origin = documentOrigin(m_host);
+        m_originRead = true;
+    }
+    return m_origin;
+}
+
+void orvanta::loadModule() {
+    TokenState& t = tokenState();
+    // A failure has shown its message box; the token methods then answer -51 or -10.
+    p11LoadModule(&t.pkcs11Module, &t.funcList, &t.containers);
+    t.slotIndex = 0;
+}
+
 bool orvanta::onWindowDetached(FB::DetachedEvent*, FB::PluginWindow*) {
+    m_moduleAwaitsConsent = false;
     TokenState& t = tokenState();
     p11UnloadModule(t.pkcs11Module, t.funcList);
     // The function list, session and listing belonged to this object's share of the module.

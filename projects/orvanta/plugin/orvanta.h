@@ -6,6 +6,8 @@
 #include "PluginCore.h"
 #include "api/TokenOwner.h"
 
+#include <string>
+
 namespace FB {
 class PluginWindow;
 class MouseDownEvent;
@@ -37,9 +39,22 @@ public:
     virtual bool onWindowAttached(FB::AttachedEvent* event, FB::PluginWindow* window);
     virtual bool onWindowDetached(FB::DetachedEvent* event, FB::PluginWindow* window);
 
+    // The page's consent, asked on its first token call when it was not given before; the
+    // module of a window attached meanwhile is loaded once the page is admitted.
+    std::string admitPage() override;
+
 private:
     // Back to the state of an object that never had a window.
     void forgetModule();
+    void loadModule();
+    // The origin of the document this object is embedded in, read from the browser once.
+    const std::string& pageOrigin();
+
+    // A window is attached but the module waits for the page's consent: a page the person
+    // has not allowed makes no call into the token module at all.
+    bool m_moduleAwaitsConsent = false;
+    bool m_originRead = false;
+    std::string m_origin;
 };
 
 } // namespace orv

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <sstream>
 
-namespace FB { namespace NativeMessaging {
+namespace FB { namespace Consent {
 
 namespace {
 
@@ -171,4 +171,4 @@ bool AllowedOrigins::holdBackLocked(const Lock& held, const std::string& origin,
     return origins_file::replacePrivately(dismissedPath(m_path), out.str(), error);
 }
 
-}} // namespace FB::NativeMessaging
+}} // namespace FB::Consent

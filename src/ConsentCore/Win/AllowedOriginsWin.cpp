@@ -7,11 +7,19 @@
 #include <atomic>
 #include <string>
 
-namespace FB { namespace NativeMessaging {
+namespace FB { namespace Consent {
 
 std::string defaultAllowedOriginsPath() {
     wchar_t folder[MAX_PATH + 1];
     const DWORD length = GetEnvironmentVariableW(L"APPDATA", folder, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH)
+        return std::string();
+    return wstring_to_utf8(std::wstring(folder, length)) + "\\orvanta\\allowed-origins";
+}
+
+std::string machineAllowedOriginsPath() {
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD length = GetEnvironmentVariableW(L"ProgramData", folder, MAX_PATH + 1);
     if (length == 0 || length > MAX_PATH)
         return std::string();
     return wstring_to_utf8(std::wstring(folder, length)) + "\\orvanta\\allowed-origins";
@@ -161,4 +169,4 @@ void unlock(std::intptr_t handle) {
 
 } // namespace origins_file
 
-}} // namespace FB::NativeMessaging
+}} // namespace FB::Consent

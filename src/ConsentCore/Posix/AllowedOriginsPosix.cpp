@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-namespace FB { namespace NativeMessaging {
+namespace FB { namespace Consent {
 
 std::string defaultAllowedOriginsPath() {
     std::string base;
@@ -21,6 +21,10 @@ std::string defaultAllowedOriginsPath() {
     else
         return std::string();
     return base + "/orvanta/allowed-origins";
+}
+
+std::string machineAllowedOriginsPath() {
+    return "/etc/orvanta/allowed-origins";
 }
 
 namespace origins_file {
@@ -154,4 +158,4 @@ void unlock(std::intptr_t handle) {
 
 } // namespace origins_file
 
-}} // namespace FB::NativeMessaging
+}} // namespace FB::Consent

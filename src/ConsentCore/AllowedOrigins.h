@@ -20,7 +20,7 @@
 #include <mutex>
 #include <string>
 
-namespace FB { namespace NativeMessaging {
+namespace FB { namespace Consent {
 
 class AllowedOrigins {
 public:
@@ -80,6 +80,9 @@ private:
 // <user's config folder>/orvanta/allowed-origins: $XDG_CONFIG_HOME (or ~/.config) on Linux,
 // %APPDATA% on Windows. Empty when the folder cannot be found.
 std::string defaultAllowedOriginsPath();
+// The administrator's answers for every user: /etc/orvanta/allowed-origins on Linux,
+// %ProgramData%\orvanta\allowed-origins on Windows, in the same form. Empty when unknown.
+std::string machineAllowedOriginsPath();
 
 // Platform pieces (Posix/, Win/). Paths are UTF-8.
 namespace origins_file {
@@ -97,4 +100,4 @@ void unlock(std::intptr_t handle);
 
 } // namespace origins_file
 
-}} // namespace FB::NativeMessaging
+}} // namespace FB::Consent

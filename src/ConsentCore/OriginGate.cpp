@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-namespace FB { namespace NativeMessaging {
+namespace FB { namespace Consent {
 
 namespace {
 
@@ -101,6 +101,17 @@ OriginGate::OriginGate(AllowedOrigins& list, Prompt prompt, Clock now)
 // empty for an allowed origin.
 std::string OriginGate::answered(const std::string& origin, bool& known) {
     known = true;
+    if (m_machine) {
+        m_machine->load();
+        switch (m_machine->answerFor(origin)) {
+        case AllowedOrigins::Answer::Allowed:
+            return std::string();
+        case AllowedOrigins::Answer::Denied:
+            return refusedMessage(origin);
+        case AllowedOrigins::Answer::Unknown:
+            break;
+        }
+    }
     if (!m_list.load())
         return "The allowed-origins file " + m_list.path() + " cannot be read (" + m_list.loadError() +
                "): no page may use the token until it can be read";
@@ -114,6 +125,14 @@ std::string OriginGate::answered(const std::string& origin, bool& known) {
     }
     known = false;
     return std::string();
+}
+
+bool OriginGate::allowedWithoutAsking(const std::string& origin) {
+    if (!isSecureOrigin(origin))
+        return false;
+    bool known = false;
+    const std::string refusal = answered(origin, known);
+    return known && refusal.empty();
 }
 
 std::string OriginGate::check(const std::string& origin) {
@@ -166,4 +185,4 @@ std::string OriginGate::check(const std::string& origin) {
                                          : ": the permission prompt could not be shown");
 }
 
-}} // namespace FB::NativeMessaging
+}} // namespace FB::Consent

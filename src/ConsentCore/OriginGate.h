@@ -18,7 +18,7 @@
 #include <mutex>
 #include <string>
 
-namespace FB { namespace NativeMessaging {
+namespace FB { namespace Consent {
 
 enum class PromptAnswer { Allow, Deny, Dismissed, NoAnswer };
 
@@ -45,10 +45,19 @@ public:
     // several threads.
     std::string check(const std::string& origin);
 
+    // True when the origin may go on without asking anybody: a remembered or administered
+    // "allow". Never prompts.
+    bool allowedWithoutAsking(const std::string& origin);
+
+    // The administrator's list for every user of the computer: its answers come before the
+    // person's and are never asked about. A missing or unreadable file holds no answers.
+    void setMachineList(AllowedOrigins* machine) { m_machine = machine; }
+
 private:
     std::string answered(const std::string& origin, bool& known);
 
     AllowedOrigins& m_list;
+    AllowedOrigins* m_machine = nullptr;
     Prompt m_prompt;
     Clock m_now;
     // One prompt at a time in this process even when the lock file cannot be made, and the
@@ -57,4 +66,4 @@ private:
     std::map<std::string, AllowedOrigins::TimePoint> m_heldBack;
 };
 
-}} // namespace FB::NativeMessaging
+}} // namespace FB::Consent
