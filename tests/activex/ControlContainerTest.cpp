@@ -86,6 +86,18 @@ std::string tempPath(const char* name) {
 
 const std::string kOriginsFile = tempPath("orvanta-activex-origins-");
 
+std::string fileText(const std::string& path) {
+    std::string text;
+    if (std::FILE* in = std::fopen(path.c_str(), "rb")) {
+        char chunk[512];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0)
+            text.append(chunk, n);
+        std::fclose(in);
+    }
+    return text;
+}
+
 
 std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
@@ -821,7 +833,7 @@ TEST_F(ControlContainer, ScriptSeesPropertiesCallbacksAndErrors) {
 // page script's own "location" does not count. A page of a refused origin (denied ahead,
 // not https, or not allowed yet: the person is asked, once) gets every token method's
 // refusal as a script exception, and the vendor module is never loaded for it. The test's
-// box watcher closes the question unanswered.
+// box watcher answers the question with its default button.
 TEST_F(ControlContainer, RefusedDocumentOriginsMakeNoModuleCall) {
     struct Case {
         const wchar_t* address;
@@ -869,6 +881,10 @@ TEST_F(ControlContainer, RefusedDocumentOriginsMakeNoModuleCall) {
             EXPECT_NE(text.find(c.origin), std::string::npos) << method.first << ": " << text;
             if (&method == &methods.front()) {
                 EXPECT_EQ(text.substr(0, 7 + c.refusal.size()), "caught:" + c.refusal);
+                if (c.asked) {
+                    // Refused by the box's default answer, No; not a dismissed question.
+                    EXPECT_EQ(text, "caught:" + c.refusal);
+                }
             }
         }
         EXPECT_FALSE(vendorLoaded());
@@ -876,6 +892,8 @@ TEST_F(ControlContainer, RefusedDocumentOriginsMakeNoModuleCall) {
         ASSERT_EQ(boxes.size() - boxesBefore, c.asked ? 1u : 0u);
         if (c.asked) {
             EXPECT_NE(boxes.back().find(c.origin), std::string::npos) << boxes.back();
+            EXPECT_NE(fileText(kOriginsFile).find("deny " + c.origin + "\n"), std::string::npos)
+                << fileText(kOriginsFile);
         }
         owned.reset();
         EXPECT_EQ(releaseControl(), 0u);

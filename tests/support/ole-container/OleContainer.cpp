@@ -256,6 +256,24 @@ BOOL CALLBACK collectStatic(HWND child, LPARAM out) {
     return TRUE;
 }
 
+const UINT_PTR kAnswerTimer = 0x4f52;
+
+// Presses the button a box has put the keyboard focus on, its default one, as Enter would;
+// a box with none is closed.
+void CALLBACK answerBox(HWND box, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(box, timer);
+    HWND focus = GetFocus();
+    char cls[16] = {};
+    if (focus && IsChild(box, focus))
+        GetClassNameA(focus, cls, sizeof cls);
+    if (lstrcmpiA(cls, "Button") == 0) {
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(focus), BN_CLICKED), reinterpret_cast<LPARAM>(focus));
+    } else {
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+    }
+}
+
 LRESULT CALLBACK dialogWatch(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_ACTIVATE) {
         HWND box = reinterpret_cast<HWND>(wParam);
@@ -265,8 +283,7 @@ LRESULT CALLBACK dialogWatch(int code, WPARAM wParam, LPARAM lParam) {
             std::string text;
             EnumChildWindows(box, collectStatic, reinterpret_cast<LPARAM>(&text));
             g_messageBoxes.push_back(windowText(box) + ": " + text);
-            PostMessageW(box, WM_COMMAND, IDOK, 0);
-            PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+            SetTimer(box, kAnswerTimer, 20, answerBox);
         }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);

@@ -62,7 +62,8 @@ public:
     // Pumps the thread's messages for `ms` milliseconds.
     static void pump(DWORD ms);
     // Every message box shown on this thread while a container lived ("caption: text");
-    // each was closed at once, so a box never blocks a test.
+    // each was answered at once with the button that has the keyboard focus (a box's
+    // default), as Enter would, so a box never blocks a test.
     static std::vector<std::string> messageBoxes();
 
 private:
