@@ -203,8 +203,17 @@ int main(int argc, char** argv) {
         std::filesystem::create_directory(folder);
         std::filesystem::copy_file(ORV_NPORVANTA_PATH, folder / "nporvanta.so");
         std::filesystem::create_symlink(orv::test::Standin::modulePath(), folder / "olpkcs11xsg.so");
+        // The bench's page is one the person allowed before; nobody is asked.
+        const std::string origins = token.folder() + "/allowed-origins";
+        if (std::FILE* list = std::fopen(origins.c_str(), "w")) {
+            std::fputs("allow https://bench.orvanta.test\n", list);
+            std::fclose(list);
+        }
+        setenv("ORVANTA_ALLOWED_ORIGINS", origins.c_str(), 1);
+        setenv("ORVANTA_MACHINE_ALLOWED_ORIGINS", (token.folder() + "/no-machine-origins").c_str(), 1);
 
         FakeNpapiBrowser browser;
+        browser.withLocation("https://bench.orvanta.test/sign.html");
         g_browser = &browser;
         BenchPlugin plugin(browser, (folder / "nporvanta.so").string(), true);
         g_root = plugin.root();

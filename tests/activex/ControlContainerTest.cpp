@@ -3,7 +3,8 @@
 // ProgID, sited, given its <param>s through IPersistPropertyBag, activated in place in a
 // real window and deactivated; page script (jscript.dll, the control as a named item)
 // calling every method. The token is the vendor module's double beside the module; the PIN
-// comes from the olvgui companion double.
+// comes from the olvgui companion double. The page's origin is the container's document
+// address; the person's allowed-origins file of the run allows kPageAddress's origin.
 
 #include "CompanionDouble.h"
 #include "CountingDispatch.h"
@@ -20,8 +21,11 @@
 #include <olectl.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <memory>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orv { namespace test {
@@ -71,6 +75,30 @@ long vendorCalls(const char* which) {
 
 bool vendorLoaded() { return GetModuleHandleW(kVendor.c_str()) != nullptr; }
 
+// The person's answers for this run; the administrator's file is missing.
+const std::string kDeniedOrigin = "https://evil.orvanta.test";
+
+std::string tempPath(const char* name) {
+    char folder[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, folder);
+    return std::string(folder) + name + std::to_string(GetCurrentProcessId()) + ".txt";
+}
+
+const std::string kOriginsFile = tempPath("orvanta-activex-origins-");
+
+std::string fileText(const std::string& path) {
+    std::string text;
+    if (std::FILE* in = std::fopen(path.c_str(), "rb")) {
+        char chunk[512];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0)
+            text.append(chunk, n);
+        std::fclose(in);
+    }
+    return text;
+}
+
+
 std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
 using Arg = PageArg;
@@ -89,6 +117,13 @@ std::wstring callText(const char* method, const std::vector<Arg>& args) {
 class ControlContainer : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        // Read once, when the control first checks a page: before any control is made.
+        std::FILE* origins = std::fopen(kOriginsFile.c_str(), "wb");
+        ASSERT_NE(origins, nullptr);
+        std::fprintf(origins, "allow https://bank.orvanta.test\ndeny %s\n", kDeniedOrigin.c_str());
+        std::fclose(origins);
+        _putenv(("ORVANTA_ALLOWED_ORIGINS=" + kOriginsFile).c_str());
+        _putenv(("ORVANTA_MACHINE_ALLOWED_ORIGINS=" + tempPath("orvanta-no-machine-origins-")).c_str());
         OleInitialize(nullptr);
         CompanionDouble::install(CompanionKind::Configurable).answer("123456");
         ASSERT_EQ(runHeat(L"register"), 0u);
@@ -97,6 +132,7 @@ protected:
         EXPECT_EQ(runHeat(L"unregister"), 0u);
         CoFreeUnusedLibraries();
         OleUninitialize();
+        std::remove(kOriginsFile.c_str());
     }
 
     void TearDown() override {
@@ -791,6 +827,99 @@ TEST_F(ControlContainer, ScriptSeesPropertiesCallbacksAndErrors) {
         }
     }
     deactivate();
+}
+
+// The origin is the container's document address, read through the browser's window: a
+// page script's own "location" does not count. A page of a refused origin (denied ahead,
+// not https, or not allowed yet: the person is asked, once) gets every token method's
+// refusal as a script exception, and the vendor module is never loaded for it. The test's
+// box watcher answers the question with its default button.
+TEST_F(ControlContainer, RefusedDocumentOriginsMakeNoModuleCall) {
+    struct Case {
+        const wchar_t* address;
+        std::string origin;
+        bool asked;
+        std::string refusal;  // the first call's message
+    };
+    const std::vector<Arg> none;
+    const std::vector<std::pair<const char*, std::vector<Arg>>> methods = {
+        {"olvIsTokenPresentAndOK", none}, {"olvIsUserLoggedIn", none}, {"olvUserLoginDlg", none},
+        {"olvLogout", none}, {"olvGetNumberOfContainers", none}, {"olvGetContainerName", {0.0}},
+        {"olvGenKeyPair", {"c"}}, {"olvGetPublicKey", {"c"}}, {"olvSign", {"c", kPageHash}},
+        {"olvDestroyContainer", {"c"}}, {"olvRepair", {"c", kPageHash}}};
+    const std::string notAllowed = " is not allowed to use the token";
+    for (const Case& c :
+         {Case{L"https://evil.orvanta.test/login?next=1", kDeniedOrigin, false,
+               "The page origin " + kDeniedOrigin + notAllowed},
+          Case{L"http://bank.orvanta.test/sign.html", "http://bank.orvanta.test", false,
+               "The page origin \"http://bank.orvanta.test\" is not a secure origin"},
+          Case{L"https://new.orvanta.test:8443/a/b.html", "https://new.orvanta.test:8443", true,
+               "The page origin https://new.orvanta.test:8443" + notAllowed}}) {
+        SCOPED_TRACE(c.origin);
+        auto owned = std::make_unique<ScriptHost>();
+        ScriptHost& script = *owned;
+        ASSERT_TRUE(script.started());
+        // What page script would claim; the browser's window tells otherwise.
+        ASSERT_TRUE(script.run(L"var location = { href: 'https://bank.orvanta.test/sign.html' };"));
+        IWebBrowser2* browser = script.makeBrowser(c.address);
+        ASSERT_NE(browser, nullptr);
+        page.servePage(browser);
+        browser->Release();
+        ParamBag params;
+        embed(params);
+        ASSERT_TRUE(script.addItem(L"plugin", control));
+        EXPECT_FALSE(vendorLoaded());
+
+        const size_t boxesBefore = OleContainer::messageBoxes().size();
+        for (const auto& method : methods) {
+            const std::wstring caught = L"(function(){ try { " + callText(method.first, method.second) +
+                                        L"; return 'no exception'; } catch (e) { return 'caught:' + e.message; } })()";
+            const ScriptResult got = script.eval(caught);
+            ASSERT_TRUE(got.ok) << method.first;
+            const std::string text = got.text();
+            EXPECT_EQ(text.compare(0, 7, "caught:"), 0) << method.first << ": " << text;
+            EXPECT_NE(text.find(c.origin), std::string::npos) << method.first << ": " << text;
+            if (&method == &methods.front()) {
+                EXPECT_EQ(text.substr(0, 7 + c.refusal.size()), "caught:" + c.refusal);
+                if (c.asked) {
+                    // Refused by the box's default answer, No; not a dismissed question.
+                    EXPECT_EQ(text, "caught:" + c.refusal);
+                }
+            }
+        }
+        EXPECT_FALSE(vendorLoaded());
+        const std::vector<std::string> boxes = OleContainer::messageBoxes();
+        ASSERT_EQ(boxes.size() - boxesBefore, c.asked ? 1u : 0u);
+        if (c.asked) {
+            EXPECT_NE(boxes.back().find(c.origin), std::string::npos) << boxes.back();
+            EXPECT_NE(fileText(kOriginsFile).find("deny " + c.origin + "\n"), std::string::npos)
+                << fileText(kOriginsFile);
+        }
+        owned.reset();
+        EXPECT_EQ(releaseControl(), 0u);
+        page.servePage(nullptr);
+    }
+}
+
+// A page of an allowed origin, on the container's own page and on a page with script, is
+// served from its activation on, without asking.
+TEST_F(ControlContainer, AllowedDocumentOriginReachesTheToken) {
+    ScriptHost script;
+    ASSERT_TRUE(script.started());
+    IWebBrowser2* browser = script.makeBrowser(L"https://bank.orvanta.test/other/page.html#top");
+    ASSERT_NE(browser, nullptr);
+    page.servePage(browser);
+    browser->Release();
+    ParamBag params;
+    embed(params);
+    EXPECT_TRUE(vendorLoaded());
+    ASSERT_TRUE(script.addItem(L"plugin", control));
+    const size_t boxesBefore = OleContainer::messageBoxes().size();
+    EXPECT_TRUE(script.eval(L"plugin.olvIsTokenPresentAndOK()").isTrue());
+    EXPECT_EQ(script.eval(L"plugin.olvGetNumberOfContainers()").number(), 0);
+    EXPECT_EQ(OleContainer::messageBoxes().size(), boxesBefore);
+    deactivate();
+    page.servePage(nullptr);
 }
 
 }  // namespace

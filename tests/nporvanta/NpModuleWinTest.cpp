@@ -2,7 +2,8 @@
 // folder of its own beside the vendor module's double (a token in memory), its exports
 // found by name, function tables of version 26 and of version 18 (no
 // NPN_PluginThreadAsyncCall), real windows, and page script's calls through the NPClass
-// of the root object. The PIN comes from the olvgui companion double.
+// of the root object. The PIN comes from the olvgui companion double. The page's origin is
+// its window's location; the person's allowed-origins file of the run allows kPageAddress.
 
 #include "CompanionDouble.h"
 #include "NpapiWinHost.h"
@@ -14,8 +15,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -32,6 +35,17 @@ std::wstring executableFolder() {
 const std::wstring kFolder = executableFolder() + L"\\npapi-winhost";
 const std::wstring kPlugin = kFolder + L"\\nporvanta.dll";
 const std::wstring kVendor = kFolder + L"\\olpkcs11xsg.dll";
+
+const char* const kPageAddress = "https://bank.orvanta.test/sign.html";
+const std::string kDeniedOrigin = "https://evil.orvanta.test";
+
+std::string tempPath(const char* name) {
+    char folder[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, folder);
+    return std::string(folder) + name + std::to_string(GetCurrentProcessId()) + ".txt";
+}
+
+const std::string kOriginsFile = tempPath("orvanta-npapi-origins-");
 
 // The version-18 table ends with NPN_Enumerate.
 constexpr uint16_t kVersion18Size = static_cast<uint16_t>(offsetof(NPNetscapeFuncs, enumerate) + sizeof(void*));
@@ -92,10 +106,22 @@ NPWindow windowedIn(HWND child) {
 
 class NpModuleWin : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { CompanionDouble::install(CompanionKind::Configurable).answer("123456"); }
+    static void SetUpTestSuite() {
+        // Read by each load of the plug-in, when it first checks a page.
+        std::FILE* origins = std::fopen(kOriginsFile.c_str(), "wb");
+        ASSERT_NE(origins, nullptr);
+        std::fprintf(origins, "allow https://bank.orvanta.test\ndeny %s\n", kDeniedOrigin.c_str());
+        std::fclose(origins);
+        _putenv(("ORVANTA_ALLOWED_ORIGINS=" + kOriginsFile).c_str());
+        _putenv(("ORVANTA_MACHINE_ALLOWED_ORIGINS=" + tempPath("orvanta-no-machine-origins-")).c_str());
+        CompanionDouble::install(CompanionKind::Configurable).answer("123456");
+    }
+    static void TearDownTestSuite() { std::remove(kOriginsFile.c_str()); }
 
-    void start(uint16_t version, uint16_t size) {
+    void start(uint16_t version, uint16_t size, const std::string& address = kPageAddress) {
         browser = std::make_unique<FakeNpapiBrowser>(version, size);
+        browser->withLocation(address, 0);
+        browser->withLocation(address, 1);
         host = std::make_unique<NpapiWinHost>(kPlugin, *browser);
         ASSERT_TRUE(host->loaded()) << host->loadError();
     }
@@ -430,6 +456,51 @@ TEST_F(NpModuleWin, RootObjectOutlivingItsInstance) {
     EXPECT_EQ(host->plugin().destroy(npp, nullptr), NPERR_INVALID_INSTANCE_ERROR);
     browser->table()->releaseobject(root);
     browser->destroyInstance(npp);
+}
+
+// The page's origin is its window's location as the browser answers it. A page of a refused
+// origin (denied ahead, or not https) gets every token method's refusal as a page
+// exception, without a question, and its window loads no vendor module.
+TEST_F(NpModuleWin, RefusedPageOriginsMakeNoModuleCall) {
+    const std::vector<Arg> none;
+    const std::vector<std::pair<const char*, std::vector<Arg>>> methods = {
+        {"olvIsTokenPresentAndOK", none}, {"olvIsUserLoggedIn", none}, {"olvUserLoginDlg", none},
+        {"olvLogout", none}, {"olvGetNumberOfContainers", none}, {"olvGetContainerName", {0.0}},
+        {"olvGenKeyPair", {"c"}}, {"olvGetPublicKey", {"c"}}, {"olvSign", {"c", kPageHash}},
+        {"olvDestroyContainer", {"c"}}, {"olvRepair", {"c", kPageHash}}};
+    struct Case {
+        const char* address;
+        std::string refusal;
+    };
+    for (const Case& c : {Case{"https://evil.orvanta.test/login?next=1",
+                               "The page origin " + kDeniedOrigin + " is not allowed to use the token"},
+                          Case{"http://bank.orvanta.test/sign.html",
+                               "The page origin \"http://bank.orvanta.test\" is not a secure origin"}}) {
+        SCOPED_TRACE(c.address);
+        start(26, FakeNpapiBrowser::kVersion26Size, c.address);
+        NPP npp = browser->instance(0);
+        ASSERT_EQ(host->newInstance(npp, EmbedAttributes({}, {})), NPERR_NO_ERROR);
+        NPObject* root = scriptable(npp);
+        ASSERT_NE(root, nullptr);
+        NPWindow window = windowedIn(host->makePluginWindow());
+        ASSERT_EQ(host->plugin().setwindow(npp, &window), NPERR_NO_ERROR);
+        EXPECT_EQ(GetModuleHandleW(kVendor.c_str()), nullptr);
+
+        const size_t boxes = NpapiWinHost::messageBoxes().size();
+        for (const auto& method : methods) {
+            const size_t before = browser->exceptions().size();
+            const Outcome got = call(root, method.first, method.second);
+            ASSERT_EQ(browser->exceptions().size(), before + 1) << method.first << ": " << describe(got);
+            EXPECT_EQ(lastException().substr(0, c.refusal.size()), c.refusal) << method.first;
+        }
+        EXPECT_EQ(NpapiWinHost::messageBoxes().size(), boxes);
+        EXPECT_EQ(GetModuleHandleW(kVendor.c_str()), nullptr);
+
+        browser->table()->releaseobject(root);
+        EXPECT_EQ(host->destroyInstance(npp), NPERR_NO_ERROR);
+        host.reset();
+        browser.reset();
+    }
 }
 
 } // namespace

@@ -440,6 +440,17 @@ void FakeNpapiBrowser::makePage(int which) {
     m_elements[which] = newObject(npp, "element");
 }
 
+void FakeNpapiBrowser::withLocation(const std::string& href, int which) {
+    PageObject* location = newObject(instance(which), "location");
+    NPVariant text = stringVariant(href);
+    setProperty(location, "href", text);
+    releaseValue(text);
+    NPVariant value;
+    OBJECT_TO_NPVARIANT(location, value);
+    setProperty(m_windows[which], "location", value);
+    release(location);
+}
+
 PageObject* FakeNpapiBrowser::newObject(NPP npp, const std::string& label) {
     auto* obj = static_cast<PageObject*>(create(npp, &FakeNpapiBrowserCalls::pageClass));
     obj->label = label;

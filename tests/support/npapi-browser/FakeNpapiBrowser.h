@@ -58,6 +58,9 @@ public:
     PageObject* element(int which = 0) { return m_elements[which]; }
     void withElement(bool give) { m_giveElement = give; }
     void withWindow(bool give) { m_giveWindow = give; }
+    // The page's address: the window gets a "location" object whose "href" is it, as a
+    // browser's window has (a page without one has no location).
+    void withLocation(const std::string& href, int which = 0);
     // The browser's own window handle, answered to NPNVnetscapeWindow (none: not answered).
     void withNetscapeWindow(void* handle) { m_netscapeWindow = handle; }
 

@@ -1,6 +1,7 @@
 #include "OleContainer.h"
 
 #include "ComObject.h"
+#include "Page.h"
 
 #include <oleauto.h>
 #include <shlguid.h>
@@ -117,14 +118,26 @@ public:
             *result = 0;
         return S_FALSE;
     }
-    // IServiceProvider: the page's browser, when there is one.
+    // IServiceProvider: the page's browser; a page without script at the document's
+    // address unless the test served one.
     HRESULT STDMETHODCALLTYPE QueryService(REFGUID service, REFIID iid, void** out) override {
         if (!out)
             return count("QueryService", E_POINTER);
         *out = nullptr;
-        if (browser && IsEqualGUID(service, SID_SWebBrowserApp))
+        if (!IsEqualGUID(service, SID_SWebBrowserApp))
+            return count("QueryService", E_NOINTERFACE);
+        if (browser)
             return count("QueryService", browser->QueryInterface(iid, out));
-        return count("QueryService", E_NOINTERFACE);
+        if (!ownPage)
+            ownPage = makePageBrowser(nullptr, nullptr, address);
+        return count("QueryService", ownPage->QueryInterface(iid, out));
+    }
+
+    void setAddress(const std::wstring& documentAddress) {
+        address = documentAddress;
+        if (ownPage)
+            ownPage->Release();
+        ownPage = nullptr;
     }
 
     void setBrowser(IWebBrowser2* page) {
@@ -134,8 +147,13 @@ public:
             browser->Release();
         browser = page;
     }
-    ~ContainerSite() override { setBrowser(nullptr); }
+    ~ContainerSite() override {
+        setBrowser(nullptr);
+        setAddress(std::wstring());
+    }
     IWebBrowser2* browser = nullptr;
+    IWebBrowser2* ownPage = nullptr;
+    std::wstring address = kPageAddress;
 
 private:
     HRESULT count(const char* name, HRESULT hr) {
@@ -238,6 +256,24 @@ BOOL CALLBACK collectStatic(HWND child, LPARAM out) {
     return TRUE;
 }
 
+const UINT_PTR kAnswerTimer = 0x4f52;
+
+// Presses the button a box has put the keyboard focus on, its default one, as Enter would;
+// a box with none is closed.
+void CALLBACK answerBox(HWND box, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(box, timer);
+    HWND focus = GetFocus();
+    char cls[16] = {};
+    if (focus && IsChild(box, focus))
+        GetClassNameA(focus, cls, sizeof cls);
+    if (lstrcmpiA(cls, "Button") == 0) {
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(focus), BN_CLICKED), reinterpret_cast<LPARAM>(focus));
+    } else {
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+    }
+}
+
 LRESULT CALLBACK dialogWatch(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_ACTIVATE) {
         HWND box = reinterpret_cast<HWND>(wParam);
@@ -247,8 +283,7 @@ LRESULT CALLBACK dialogWatch(int code, WPARAM wParam, LPARAM lParam) {
             std::string text;
             EnumChildWindows(box, collectStatic, reinterpret_cast<LPARAM>(&text));
             g_messageBoxes.push_back(windowText(box) + ": " + text);
-            PostMessageW(box, WM_COMMAND, IDOK, 0);
-            PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+            SetTimer(box, kAnswerTimer, 20, answerBox);
         }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -310,6 +345,8 @@ int OleContainer::siteCalls(const std::string& name) const {
 void OleContainer::setServiceProvider(bool offered) { m_site->offersServices = offered; }
 
 void OleContainer::servePage(IWebBrowser2* browser) { m_site->setBrowser(browser); }
+
+void OleContainer::setDocumentAddress(const std::wstring& address) { m_site->setAddress(address); }
 
 void OleContainer::setWindowless(bool offered) { m_site->windowless = offered; }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The container side of one ActiveX control, as Internet Explorer drives it: a top-level
 // window, a client site that is also the in-place site (windowless on request) and offers
-// IServiceProvider (serving a browser only when given one), and a property bag of the object element's <param>s. Every call the
+// IServiceProvider (the browser of a page at the document's address), and a property bag of the object element's <param>s. Every call the
 // control makes on the site is counted by name.
 
 #include <windows.h>
@@ -47,8 +47,12 @@ public:
     // A site that answers IServiceProvider (true) or not.
     void setServiceProvider(bool offered);
     // The browser the site's IServiceProvider answers for SID_SWebBrowserApp (the container
-    // keeps a reference); null: no browser behind the page, as before.
+    // keeps a reference); null: the container's own page, without script, at the document's
+    // address.
     void servePage(IWebBrowser2* browser);
+    // The address of the container's own page (kPageAddress unless changed); its window's
+    // location answers it.
+    void setDocumentAddress(const std::wstring& address);
     // A site that lets the control draw on the page's surface without a window of its own.
     void setWindowless(bool offered);
 
@@ -58,7 +62,8 @@ public:
     // Pumps the thread's messages for `ms` milliseconds.
     static void pump(DWORD ms);
     // Every message box shown on this thread while a container lived ("caption: text");
-    // each was closed at once, so a box never blocks a test.
+    // each was answered at once with the button that has the keyboard focus (a box's
+    // default), as Enter would, so a box never blocks a test.
     static std::vector<std::string> messageBoxes();
 
 private:

@@ -1,5 +1,5 @@
 #pragma once
-// Internet Explorer's browser, document and window interfaces with every member refused
+// Internet Explorer's browser, document, window and location interfaces with every member refused
 // (E_NOTIMPL), for the test page to answer the few members a control uses. Written out from
 // MinGW-w64's exdisp.h and mshtml.h declarations; IUnknown and IDispatch are left to the page.
 
@@ -269,6 +269,30 @@ public:
     HRESULT STDMETHODCALLTYPE resizeTo(LONG, LONG) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE resizeBy(LONG, LONG) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE get_external(IDispatch**) override { return E_NOTIMPL; }
+};
+
+class LocationStub : public IHTMLLocation {
+public:
+    HRESULT STDMETHODCALLTYPE put_href(BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_href(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_protocol(BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_protocol(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_host(BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_host(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_hostname(BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_hostname(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_port(BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_port(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_pathname(BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_pathname(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_search(BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_search(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_hash(BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_hash(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE reload(VARIANT_BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE replace(BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE assign(BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE toString(BSTR*) override { return E_NOTIMPL; }
 };
 
 }} // namespace orv::test

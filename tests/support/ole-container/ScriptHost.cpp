@@ -171,13 +171,13 @@ bool ScriptHost::run(const std::wstring& code) {
     return SUCCEEDED(hr);
 }
 
-IWebBrowser2* ScriptHost::makeBrowser() {
+IWebBrowser2* ScriptHost::makeBrowser(const std::wstring& address) {
     if (!m_script)
         return nullptr;
     IDispatch* global = nullptr;
     if (FAILED(m_script->GetScriptDispatch(nullptr, &global)) || !global)
         return nullptr;
-    IWebBrowser2* browser = makePageBrowser(global, m_parse);
+    IWebBrowser2* browser = makePageBrowser(global, m_parse, address);
     global->Release();
     return browser;
 }

@@ -6,6 +6,8 @@
 #include <activscp.h>
 #include <exdisp.h>
 
+#include "Page.h"
+
 #include <map>
 #include <string>
 
@@ -45,8 +47,9 @@ public:
     // Runs statements (function definitions and the like).
     bool run(const std::wstring& code);
     // Internet Explorer's browser over this engine's page: its window's members are this
-    // engine's globals (one reference, the caller's; null when the engine did not start).
-    IWebBrowser2* makeBrowser();
+    // engine's globals, its location `address` (one reference, the caller's; null when the
+    // engine did not start).
+    IWebBrowser2* makeBrowser(const std::wstring& address = kPageAddress);
 
 private:
     IActiveScript* m_script = nullptr;
