@@ -98,33 +98,23 @@ OriginGate::OriginGate(AllowedOrigins& list, Prompt prompt, Clock now)
       m_now(now ? std::move(now) : Clock([] { return std::chrono::system_clock::now(); })) {}
 
 // The remembered answer: `known` tells whether there is one; the text is the refusal, or
-// empty for an allowed origin.
+// empty for an allowed origin. The administrator's list answers first.
 std::string OriginGate::answered(const std::string& origin, bool& known) {
-    known = true;
+    const auto inList = [&origin, &known](const AllowedOrigins& list) {
+        known = list.answerFor(origin) != AllowedOrigins::Answer::Unknown;
+        return list.answerFor(origin) == AllowedOrigins::Answer::Denied ? refusedMessage(origin) : std::string();
+    };
     if (m_machine) {
         m_machine->load();
-        switch (m_machine->answerFor(origin)) {
-        case AllowedOrigins::Answer::Allowed:
-            return std::string();
-        case AllowedOrigins::Answer::Denied:
-            return refusedMessage(origin);
-        case AllowedOrigins::Answer::Unknown:
-            break;
-        }
+        std::string refusal = inList(*m_machine);
+        if (known)
+            return refusal;
     }
+    known = true;
     if (!m_list.load())
         return "The allowed-origins file " + m_list.path() + " cannot be read (" + m_list.loadError() +
                "): no page may use the token until it can be read";
-    switch (m_list.answerFor(origin)) {
-    case AllowedOrigins::Answer::Allowed:
-        return std::string();
-    case AllowedOrigins::Answer::Denied:
-        return refusedMessage(origin);
-    case AllowedOrigins::Answer::Unknown:
-        break;
-    }
-    known = false;
-    return std::string();
+    return inList(m_list);
 }
 
 bool OriginGate::allowedWithoutAsking(const std::string& origin) {
