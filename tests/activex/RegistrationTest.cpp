@@ -98,7 +98,18 @@ std::string narrow(const std::wstring& s) {
     return out;
 }
 
-bool keyExists(const std::wstring& key) { return run(L"reg query \"" + key + L"\"") == 0; }
+// reg answers 0 for a key that is there and 1 for one that is not; any other status is reg
+// itself failing, and it is asked again before the key counts as missing (a run on a loaded
+// machine once missed one key of a registration whose other keys were all there).
+bool keyExists(const std::wstring& key) {
+    DWORD code = 1;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        code = run(L"reg query \"" + key + L"\"");
+        if (code == 0 || code == 1)
+            break;
+    }
+    return code == 0;
+}
 
 struct RegValue {
     bool found = false;
