@@ -75,16 +75,7 @@ long vendorCalls(const char* which) {
 
 bool vendorLoaded() { return GetModuleHandleW(kVendor.c_str()) != nullptr; }
 
-// The person's answers for this run; the administrator's file is missing.
-const std::string kDeniedOrigin = "https://evil.orvanta.test";
-
-std::string tempPath(const char* name) {
-    char folder[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, folder);
-    return std::string(folder) + name + std::to_string(GetCurrentProcessId()) + ".txt";
-}
-
-const std::string kOriginsFile = tempPath("orvanta-activex-origins-");
+std::string kOriginsFile;  // the person's answers, written by each run
 
 std::string fileText(const std::string& path) {
     std::string text;
@@ -118,12 +109,7 @@ class ControlContainer : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         // Read once, when the control first checks a page: before any control is made.
-        std::FILE* origins = std::fopen(kOriginsFile.c_str(), "wb");
-        ASSERT_NE(origins, nullptr);
-        std::fprintf(origins, "allow https://bank.orvanta.test\ndeny %s\n", kDeniedOrigin.c_str());
-        std::fclose(origins);
-        _putenv(("ORVANTA_ALLOWED_ORIGINS=" + kOriginsFile).c_str());
-        _putenv(("ORVANTA_MACHINE_ALLOWED_ORIGINS=" + tempPath("orvanta-no-machine-origins-")).c_str());
+        kOriginsFile = answerTestOrigins("orvanta-activex-origins-");
         OleInitialize(nullptr);
         CompanionDouble::install(CompanionKind::Configurable).answer("123456");
         ASSERT_EQ(runHeat(L"register"), 0u);

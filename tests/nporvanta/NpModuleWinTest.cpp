@@ -37,15 +37,8 @@ const std::wstring kPlugin = kFolder + L"\\nporvanta.dll";
 const std::wstring kVendor = kFolder + L"\\olpkcs11xsg.dll";
 
 const char* const kPageAddress = "https://bank.orvanta.test/sign.html";
-const std::string kDeniedOrigin = "https://evil.orvanta.test";
 
-std::string tempPath(const char* name) {
-    char folder[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, folder);
-    return std::string(folder) + name + std::to_string(GetCurrentProcessId()) + ".txt";
-}
-
-const std::string kOriginsFile = tempPath("orvanta-npapi-origins-");
+std::string kOriginsFile;  // the person's answers, written by each run
 
 // The version-18 table ends with NPN_Enumerate.
 constexpr uint16_t kVersion18Size = static_cast<uint16_t>(offsetof(NPNetscapeFuncs, enumerate) + sizeof(void*));
@@ -108,12 +101,7 @@ class NpModuleWin : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         // Read by each load of the plug-in, when it first checks a page.
-        std::FILE* origins = std::fopen(kOriginsFile.c_str(), "wb");
-        ASSERT_NE(origins, nullptr);
-        std::fprintf(origins, "allow https://bank.orvanta.test\ndeny %s\n", kDeniedOrigin.c_str());
-        std::fclose(origins);
-        _putenv(("ORVANTA_ALLOWED_ORIGINS=" + kOriginsFile).c_str());
-        _putenv(("ORVANTA_MACHINE_ALLOWED_ORIGINS=" + tempPath("orvanta-no-machine-origins-")).c_str());
+        kOriginsFile = answerTestOrigins("orvanta-npapi-origins-");
         CompanionDouble::install(CompanionKind::Configurable).answer("123456");
     }
     static void TearDownTestSuite() { std::remove(kOriginsFile.c_str()); }

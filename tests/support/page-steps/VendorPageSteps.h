@@ -3,11 +3,35 @@
 // token in memory), as the NPAPI host test and the ActiveX container test both run it: both
 // adapters must answer a page identically, so both read the same table.
 
+#include <windows.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace orv { namespace test {
+
+// The page origins the person answered for in these tests: the page's own site allowed, the
+// one below denied; the administrator's file missing.
+inline const std::string kDeniedOrigin = "https://evil.orvanta.test";
+
+// Writes those answers to a file of this process in the temporary folder, names it (and a
+// missing administrator's file) to the plug-in, and returns its path. The plug-in reads the
+// variables when it first checks a page, so this comes before any plug-in is made.
+inline std::string answerTestOrigins(const char* prefix) {
+    char folder[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, folder);
+    const std::string process = std::to_string(GetCurrentProcessId()) + ".txt";
+    const std::string path = std::string(folder) + prefix + process;
+    if (std::FILE* origins = std::fopen(path.c_str(), "wb")) {
+        std::fprintf(origins, "allow https://bank.orvanta.test\ndeny %s\n", kDeniedOrigin.c_str());
+        std::fclose(origins);
+    }
+    _putenv(("ORVANTA_ALLOWED_ORIGINS=" + path).c_str());
+    _putenv(("ORVANTA_MACHINE_ALLOWED_ORIGINS=" + std::string(folder) + "orvanta-no-machine-origins-" + process).c_str());
+    return path;
+}
 
 // A script argument: a string or a number, as a page passes it (numbers always as double).
 struct PageArg {
