@@ -127,8 +127,11 @@
   }
 
   function start() {
+    const report = (e) => fetch('/results/allowed', { method: 'POST', body: JSON.stringify({ crashed: String(e) }) });
     if (window.orvanta)
-      run().catch((e) => fetch('/results/allowed', { method: 'POST', body: JSON.stringify({ crashed: String(e) }) }));
+      run().catch(report);
+    else
+      report('the page has no orvanta object');
   }
   if (document.readyState === 'loading')
     document.addEventListener('DOMContentLoaded', () => setTimeout(start, 0), { once: true });
