@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The demonstration page (tools/demo-page) in a real browser, against a token in a temporary
 folder: by default the NPAPI plug-in nporvanta.so in QtWebKit, with --chromium the extension
-and orvanta-host in headless Chromium. The page is served from a loopback HTTP server, which
+and orvanta-host in headless Chromium, with --firefox the packaged extension (.xpi) and
+orvanta-host in headless Firefox ESR. The page is served from a loopback HTTP server, which
 also checks the page's signatures with Botan (gost_verify) and hands the verdict back to the
 page. Prints every step and its answer; exit status 0 only when every step worked and every
 signature verified.
@@ -211,7 +212,9 @@ def run_qtwebkit(options, folder, token, url, origin):
     return subprocess.Popen(command, env=env, start_new_session=True)
 
 
-def run_chromium(options, folder, token, url, origin):
+def install_host(options, folder, token, origin, browser):
+    """orvanta-host, with the token module beside it, installed for `browser` as a person
+    would (--user) under a temporary HOME and XDG_CONFIG_HOME; returns that environment."""
     config = os.path.join(folder, "config")
     host_dir = os.path.join(folder, "host")
     os.makedirs(host_dir)
@@ -219,18 +222,56 @@ def run_chromium(options, folder, token, url, origin):
     shutil.copy2(os.path.join(options.build, "host", "orvanta-host"), host)
     token.place_beside(host_dir)
     env = dict(token.env, XDG_CONFIG_HOME=config, HOME=folder)
-    subprocess.run([host, "--install", "--browser", "chromium", "--user"], env=env, check=True,
+    subprocess.run([host, "--install", "--browser", browser, "--user"], env=env, check=True,
                    stdout=subprocess.DEVNULL)
     # The person's yes for this page, given ahead so no prompt waits.
     os.makedirs(os.path.join(config, "orvanta"), exist_ok=True)
     with open(os.path.join(config, "orvanta", "allowed-origins"), "w") as f:
         f.write("allow %s\n" % origin)
+    return env
+
+
+def run_chromium(options, folder, token, url, origin):
+    env = install_host(options, folder, token, origin, "chromium")
     extension = os.path.join(TOP, "projects", "orvanta", "extension")
     print("headless Chromium with the orvanta extension and orvanta-host; page %s" % url, flush=True)
     return subprocess.Popen(
         ["chromium", "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
-         "--user-data-dir=" + os.path.join(config, "chromium"), "--load-extension=" + extension,
+         "--user-data-dir=" + os.path.join(env["XDG_CONFIG_HOME"], "chromium"), "--load-extension=" + extension,
          "--disable-extensions-except=" + extension, url],
+        env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+
+
+# A fresh Firefox profile that loads the unsigned .xpi from its extensions folder, enabled,
+# and starts quietly.
+FIREFOX_PREFERENCES = {
+    "xpinstall.signatures.required": False,
+    "extensions.autoDisableScopes": 0,
+    "browser.shell.checkDefaultBrowser": False,
+    "browser.startup.homepage_override.mstone": "ignore",
+    "startup.homepage_welcome_url": "",
+    "datareporting.policy.dataSubmissionEnabled": False,
+    "toolkit.telemetry.reportingpolicy.firstRun": False,
+    "app.update.disabledForTesting": True,
+    "browser.region.network.url": "",
+}
+
+
+def run_firefox(options, folder, token, url, origin):
+    env = install_host(options, folder, token, origin, "firefox")
+    # The extension as it is delivered: tools/package xpi's file.
+    built = subprocess.run(["bash", os.path.join(TOP, "tools", "packaging", "xpi"), os.path.join(folder, "packages")],
+                           check=True, capture_output=True, text=True)
+    xpi = built.stdout.strip().splitlines()[-1]
+    profile = os.path.join(folder, "firefox-profile")
+    os.makedirs(os.path.join(profile, "extensions"))
+    shutil.copy2(xpi, os.path.join(profile, "extensions", "orvanta@pelorima.xpi"))
+    with open(os.path.join(profile, "user.js"), "w") as f:
+        for name, value in FIREFOX_PREFERENCES.items():
+            f.write("user_pref(%s, %s);\n" % (json.dumps(name), json.dumps(value)))
+    print("headless Firefox ESR with %s and orvanta-host; page %s" % (os.path.basename(xpi), url), flush=True)
+    return subprocess.Popen(
+        ["firefox-esr", "--headless", "--no-remote", "--profile", profile, url],
         env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
 
 
@@ -255,6 +296,7 @@ def main():
     parser = argparse.ArgumentParser(description="the orvanta demonstration page in a real browser")
     parser.add_argument("--build", required=True)
     parser.add_argument("--chromium", action="store_true")
+    parser.add_argument("--firefox", action="store_true")
     parser.add_argument("--module", help="a vendor PKCS#11 module to use instead of the SoftHSM token")
     parser.add_argument("--pin", default=DEMO_PIN)
     parser.add_argument("--person", action="store_true", help="a person at the display gives the PIN")
@@ -279,6 +321,8 @@ def main():
         url = origin + "/index.html"
         if options.chromium:
             browser = run_chromium(options, folder, token, url, origin)
+        elif options.firefox:
+            browser = run_firefox(options, folder, token, url, origin)
         else:
             browser = run_qtwebkit(options, folder, token, url, origin)
         deadline = time.monotonic() + options.limit + 30
@@ -289,7 +333,7 @@ def main():
             print("the page did not report within %d s" % options.limit, file=sys.stderr)
             return 1
         print_verdict(verdict)
-        if not options.chromium:
+        if not (options.chromium or options.firefox):
             # The browser saves its screenshot once the verdict is on the page; with --stay it
             # stays open until the person closes it.
             browser.wait(timeout=None if options.stay else 60)
