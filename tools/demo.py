@@ -135,6 +135,14 @@ def webkit_window(page_class, width, height):
     return app, view
 
 
+def launch(command, env, **kw):
+    """Starts a browser in a session of its own (stop_browser ends it with its children); its
+    `started` is the monotonic time it was started at."""
+    browser = subprocess.Popen(command, env=env, start_new_session=True, **kw)
+    browser.started = time.monotonic()
+    return browser
+
+
 def stop_browser(browser):
     """Ends a browser started with start_new_session, with everything it started."""
     if browser is not None and browser.poll() is None:
@@ -209,7 +217,7 @@ def run_qtwebkit(options, folder, token, url, origin):
     print("QtWebKit with the orvanta plug-in (%s); page %s" % (plugins, url), flush=True)
     command = [sys.executable, os.path.abspath(__file__), "--qtwebkit-child", url, options.screenshot,
                "1" if options.stay else "0", str(options.limit)]
-    return subprocess.Popen(command, env=env, start_new_session=True)
+    return launch(command, env)
 
 
 def install_host(options, folder, token, origin, browser):
@@ -235,11 +243,11 @@ def run_chromium(options, folder, token, url, origin):
     env = install_host(options, folder, token, origin, "chromium")
     extension = os.path.join(TOP, "projects", "orvanta", "extension")
     print("headless Chromium with the orvanta extension and orvanta-host; page %s" % url, flush=True)
-    return subprocess.Popen(
+    return launch(
         ["chromium", "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
          "--user-data-dir=" + os.path.join(env["XDG_CONFIG_HOME"], "chromium"), "--load-extension=" + extension,
          "--disable-extensions-except=" + extension, url],
-        env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 # A fresh Firefox profile that loads the unsigned .xpi from its extensions folder, enabled,
@@ -270,9 +278,9 @@ def run_firefox(options, folder, token, url, origin):
         for name, value in FIREFOX_PREFERENCES.items():
             f.write("user_pref(%s, %s);\n" % (json.dumps(name), json.dumps(value)))
     print("headless Firefox ESR with %s and orvanta-host; page %s" % (os.path.basename(xpi), url), flush=True)
-    return subprocess.Popen(
+    return launch(
         ["firefox-esr", "--headless", "--no-remote", "--profile", profile, url],
-        env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def print_verdict(verdict):
