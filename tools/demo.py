@@ -20,6 +20,8 @@ import tempfile
 import threading
 import time
 
+import firefox_profile
+
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SOFTHSM = os.environ.get("ORVANTA_SOFTHSM_PREFIX", "/var/cache/orvanta/softhsm-2.6.1-gost")
 DEMO_PIN = "123456"
@@ -250,37 +252,13 @@ def run_chromium(options, folder, token, url, origin):
         env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-# A fresh Firefox profile that loads the unsigned .xpi from its extensions folder, enabled,
-# and starts quietly.
-FIREFOX_PREFERENCES = {
-    "xpinstall.signatures.required": False,
-    "extensions.autoDisableScopes": 0,
-    "browser.shell.checkDefaultBrowser": False,
-    "browser.startup.homepage_override.mstone": "ignore",
-    "startup.homepage_welcome_url": "",
-    "datareporting.policy.dataSubmissionEnabled": False,
-    "toolkit.telemetry.reportingpolicy.firstRun": False,
-    "app.update.disabledForTesting": True,
-    "browser.region.network.url": "",
-}
-
-
 def run_firefox(options, folder, token, url, origin):
     env = install_host(options, folder, token, origin, "firefox")
-    # The extension as it is delivered: tools/package xpi's file.
-    built = subprocess.run(["bash", os.path.join(TOP, "tools", "packaging", "xpi"), os.path.join(folder, "packages")],
-                           check=True, capture_output=True, text=True)
-    xpi = built.stdout.strip().splitlines()[-1]
+    xpi = firefox_profile.build_xpi(os.path.join(folder, "packages"))
     profile = os.path.join(folder, "firefox-profile")
-    os.makedirs(os.path.join(profile, "extensions"))
-    shutil.copy2(xpi, os.path.join(profile, "extensions", "orvanta@pelorima.xpi"))
-    with open(os.path.join(profile, "user.js"), "w") as f:
-        for name, value in FIREFOX_PREFERENCES.items():
-            f.write("user_pref(%s, %s);\n" % (json.dumps(name), json.dumps(value)))
+    firefox_profile.write_profile(profile, xpi)
     print("headless Firefox ESR with %s and orvanta-host; page %s" % (os.path.basename(xpi), url), flush=True)
-    return launch(
-        ["firefox-esr", "--headless", "--no-remote", "--profile", profile, url],
-        env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return launch(firefox_profile.command(profile, [url]), env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def print_verdict(verdict):

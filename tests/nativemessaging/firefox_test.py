@@ -1,50 +1,28 @@
 #!/usr/bin/env python3
 """The page-level suite (browser_suite.py) in headless Firefox ESR with the extension as it
 is delivered: the .xpi tools/package xpi builds, placed in each test profile's extensions
-folder under its Firefox id. That needs no remote protocol: two preferences let an unsigned
-add-on in the profile load enabled. The host manifest goes where Firefox reads it, under
+folder under its Firefox id (tools/firefox_profile.py). That needs no remote protocol and no
+driver, only two preferences. The host manifest goes where Firefox reads it, under
 $HOME/.mozilla/native-messaging-hosts/ (a temporary HOME for each profile).
 
-usage: firefox_test.py --host FILE --xpi-script FILE --standin FILE --companion-dir DIR
+usage: firefox_test.py --host FILE --extension-source DIR --standin FILE --companion-dir DIR
                        --softhsm PREFIX --pinentry FILE --verifier FILE --pages DIR
 """
 import glob
 import json
 import os
 import shutil
-import subprocess
+import sys
 import unittest
+import zipfile
 
 import browser_suite
 
-FIREFOX = "firefox-esr"
-EXTENSION_ID = "orvanta@pelorima"
+# The profile, its preferences and the .xpi are tools/demo --firefox's too.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+import firefox_profile  # noqa: E402
 
-PREFERENCES = {
-    # An add-on in the profile folder, not signed by Mozilla: loaded (ESR honours this), and
-    # enabled without asking.
-    "xpinstall.signatures.required": False,
-    "extensions.autoDisableScopes": 0,
-    # A quiet first start: no default-browser question, no welcome or update pages, nothing
-    # sent anywhere.
-    "browser.shell.checkDefaultBrowser": False,
-    "browser.startup.homepage_override.mstone": "ignore",
-    "startup.homepage_welcome_url": "",
-    "datareporting.policy.dataSubmissionEnabled": False,
-    "toolkit.telemetry.reportingpolicy.firstRun": False,
-    "app.update.disabledForTesting": True,
-    "browser.region.network.url": "",
-    "network.captive-portal-service.enabled": False,
-    "network.connectivity-service.enabled": False,
-}
-
-
-def write_profile(profile, xpi):
-    os.makedirs(os.path.join(profile, "extensions"))
-    shutil.copy2(xpi, os.path.join(profile, "extensions", EXTENSION_ID + ".xpi"))
-    with open(os.path.join(profile, "user.js"), "w") as f:
-        for name, value in PREFERENCES.items():
-            f.write("user_pref(%s, %s);\n" % (json.dumps(name), json.dumps(value)))
+EXTENSION_ID = firefox_profile.EXTENSION_ID
 
 
 class FirefoxThroughTheExtension(browser_suite.Suite, unittest.TestCase):
@@ -55,11 +33,7 @@ class FirefoxThroughTheExtension(browser_suite.Suite, unittest.TestCase):
 
     @classmethod
     def prepare(cls):
-        built = subprocess.run(["bash", browser_suite.args.xpi_script, os.path.join(cls.folder, "packages")],
-                               capture_output=True, text=True, timeout=120)
-        if built.returncode != 0:
-            raise RuntimeError("tools/package xpi failed: " + built.stderr)
-        cls.xpi = built.stdout.strip().splitlines()[-1]
+        cls.xpi = firefox_profile.build_xpi(os.path.join(cls.folder, "packages"))
 
     @classmethod
     def install_path(cls):
@@ -73,7 +47,7 @@ class FirefoxThroughTheExtension(browser_suite.Suite, unittest.TestCase):
     def open_page(cls, name, pages, manifest, log):
         env = dict(cls.env, MOZ_HEADLESS="1")
         if name != "main":
-            # Firefox reads host manifests from HOME only: each run has its own.
+            # Firefox reads a user's host manifests under HOME: each run has its own.
             home = os.path.join(cls.folder, name)
             hosts = os.path.join(home, ".mozilla", "native-messaging-hosts")
             os.makedirs(hosts)
@@ -84,9 +58,8 @@ class FirefoxThroughTheExtension(browser_suite.Suite, unittest.TestCase):
                     json.dump(manifest, f)
             env["HOME"] = home
         profile = os.path.join(cls.folder, "profile-" + name)
-        write_profile(profile, cls.xpi)
-        return browser_suite.start_process(
-            [FIREFOX, "--headless", "--no-remote", "--profile", profile] + pages, env, log)
+        firefox_profile.write_profile(profile, cls.xpi)
+        return browser_suite.start_process(firefox_profile.command(profile, pages), env, log)
 
     @staticmethod
     def system_manifest():
@@ -97,7 +70,6 @@ class FirefoxThroughTheExtension(browser_suite.Suite, unittest.TestCase):
     def test_the_delivered_file_is_what_the_browser_loaded(self):
         # The add-on Firefox ran is the packaged one: its manifest has no Chromium key, and
         # Firefox recorded it under its id, enabled, from the profile.
-        import zipfile
         with zipfile.ZipFile(self.xpi) as archive:
             manifest = json.loads(archive.read("manifest.json"))
             self.assertNotIn("key", manifest)
@@ -115,4 +87,4 @@ class FirefoxThroughTheExtension(browser_suite.Suite, unittest.TestCase):
 
 
 if __name__ == "__main__":
-    browser_suite.main(FIREFOX, ["--xpi-script", "--extension-source"])
+    browser_suite.main("firefox-esr", ["--extension-source"])
