@@ -397,6 +397,7 @@ def main():
 
     # A major upgrade: the next version (same upgrade code, a new product code) installed
     # over this one replaces it, and its uninstall leaves nothing of either.
+    s_base = snapshot()
     newer = os.path.join(work, "orvanta-newer.msi")
     shutil.copy2(MSI, newer)
     version = {p["Property"]: p["Value"] for p in table("Property")}["ProductVersion"]
@@ -405,10 +406,17 @@ def main():
     for query in ("UPDATE Property SET Value = '%s' WHERE Property = 'ProductVersion'" % next_version,
                   "UPDATE Property SET Value = '{%s}' WHERE Property = 'ProductCode'" % str(uuid.uuid4()).upper()):
         subprocess.run(["msibuild", newer, "-q", query], check=True)
-    subprocess.run(["msibuild", newer, "-q", "UPDATE Upgrade SET VersionMax = '%s' WHERE VersionMax = '%s'"
-                    % (next_version, version)], check=True)
-    subprocess.run(["msibuild", newer, "-q", "UPDATE Upgrade SET VersionMin = '%s' WHERE VersionMin = '%s'"
-                    % (next_version, version)], check=True)
+    # The Upgrade table's versions are part of its key: its rows are written anew, as the
+    # build writes them for that version.
+    for u in table("Upgrade"):
+        subprocess.run(["msibuild", newer, "-q", "DELETE FROM Upgrade WHERE UpgradeCode = '%s' AND ActionProperty = '%s'"
+                        % (u["UpgradeCode"], u["ActionProperty"])], check=True)
+        low = next_version if u["VersionMin"] == version else u["VersionMin"]
+        high = next_version if u["VersionMax"] == version else u["VersionMax"]
+        subprocess.run(["msibuild", newer, "-q", "INSERT INTO Upgrade (UpgradeCode, VersionMin, VersionMax, Language, "
+                        "Attributes, Remove, ActionProperty) VALUES ('%s', '%s', '%s', '%s', %s, '%s', '%s')"
+                        % (u["UpgradeCode"], low, high, u["Language"], u["Attributes"], u["Remove"],
+                           u["ActionProperty"])], check=True)
     windows_newer = "Z:" + newer.replace("/", "\\")
     check(msiexec("/i", windows_msi, log=os.path.join(work, "upgrade-old.log")) == 0, "upgrade: the older installs")
     rc = msiexec("/i", windows_newer, log=os.path.join(work, "upgrade-new.log"))
@@ -420,7 +428,7 @@ def main():
     check_rows(s_up, rows, "upgrade")
     check(msiexec("/x", windows_newer, log=os.path.join(work, "upgrade-uninstall.log")) == 0,
           "upgrade: the newer uninstalls")
-    check_restored(s0, snapshot(), rows, "upgrade, uninstalled")
+    check_restored(s_base, snapshot(), rows, "upgrade, uninstalled")
 
     # Windows keeps a Programs folder in every profile (installers share it); a fresh Wine
     # prefix has none, and the per-user install would make it and leave it.
