@@ -87,6 +87,22 @@ bool listHas(const nlohmann::json& list, const std::string& wanted) {
     return false;
 }
 
+// What lets the reader in again: its rights back for a file, or something that is not a
+// file moved out of the way (its content is not a list the host could have written).
+std::string unreadableOriginsFix(const std::string& path, bool person) {
+    std::error_code ignored;
+    const bool regular = std::filesystem::is_regular_file(std::filesystem::u8path(path), ignored);
+#ifdef _WIN32
+    (void)person;
+    return regular ? "give yourself read and write access to " + path : "move " + path + " out of the way";
+#else
+    const std::string sudo = person ? "" : "sudo ";
+    if (!regular)
+        return sudo + "mv " + path + " " + path + ".old";
+    return person ? "chmod u+rw " + path : "sudo chmod a+r " + path;
+#endif
+}
+
 } // namespace
 
 Check checkManifestText(Browser browser, const std::string& id, const std::string& where, const std::string& text,
@@ -193,17 +209,39 @@ void checkVendorModule(const std::string& path, const std::string& who, const st
         checks.push_back(make(tokenId, CheckStatus::Fail, "no token is inserted (no slot of " + path + " holds one)",
                               "insert the token"));
     } else {
+        // The first token that is set up; a reader with a blank card in it comes after.
         CK_TOKEN_INFO info{};
-        rv = list->C_GetTokenInfo(slots.front(), &info);
+        CK_SLOT_ID slot = slots.front();
+        std::size_t ready = 0;
+        rv = CKR_TOKEN_NOT_RECOGNIZED;
+        for (CK_SLOT_ID candidate : slots) {
+            CK_TOKEN_INFO candidateInfo{};
+            const CK_RV answer = list->C_GetTokenInfo(candidate, &candidateInfo);
+            if (answer != CKR_OK) {
+                if (rv != CKR_OK)
+                    rv = answer;
+                continue;
+            }
+            const bool setUp = (candidateInfo.flags & CKF_TOKEN_INITIALIZED) != 0;
+            ready += setUp ? 1 : 0;
+            if (rv != CKR_OK || (setUp && ready == 1 && !(info.flags & CKF_TOKEN_INITIALIZED))) {
+                info = candidateInfo;
+                slot = candidate;
+                rv = CKR_OK;
+            }
+        }
         if (rv != CKR_OK)
             checks.push_back(make(tokenId, CheckStatus::Fail,
                                   "a token is inserted but cannot be read: C_GetTokenInfo answered " + rvText(rv),
                                   "take the token out, put it back, and run the doctor again"));
+        else if (!(info.flags & CKF_TOKEN_INITIALIZED))
+            checks.push_back(make(tokenId, CheckStatus::Fail, "the inserted token is blank (not initialised)",
+                                  "insert a token that holds your keys"));
         else
             checks.push_back(make(tokenId, CheckStatus::Ok,
                                   "token \"" + label(info.label, sizeof info.label) + "\" in slot " +
-                                      std::to_string(slots.front()) +
-                                      (slots.size() > 1 ? " (" + std::to_string(slots.size()) + " tokens)" : "")));
+                                      std::to_string(slot) +
+                                      (ready > 1 ? " (" + std::to_string(ready) + " tokens)" : "")));
     }
     list->C_Finalize(nullptr);
 }
@@ -226,13 +264,7 @@ void checkOriginFiles(const std::string& personPath, const std::string& machineP
             checks.push_back(make(file.id, CheckStatus::Fail,
                                   std::string("cannot read ") + file.whose + " allowed-origins file: " + origins.loadError() +
                                       "; every page is refused while it cannot be read",
-#ifdef _WIN32
-                                  "give yourself read access to " + file.path + ", or delete it"
-#else
-                                  std::string(file.id) == "origins.user" ? "chmod u+rw " + file.path
-                                                                         : "sudo chmod a+r " + file.path
-#endif
-                                  ));
+                                  unreadableOriginsFix(file.path, std::string(file.id) == "origins.user")));
             continue;
         }
         const auto answers = origins.answers();

@@ -362,7 +362,9 @@ void checkPinentry(std::vector<Check>& checks) {
     std::size_t length = 0;
     conversation.command("GETINFO", "flavor", flavor, sizeof flavor - 1, &length);
     conversation.command("BYE");
-    const std::string kind = std::string(flavor, length) + " " + fs::path(realPath(path)).filename().string();
+    // "pinentry" is mostly a link to the one chosen (Debian's alternatives): both names count.
+    const std::string kind = std::string(flavor, length) + " " + fs::path(path).filename().string() + " " +
+                             fs::path(realPath(path)).filename().string();
     // The browser starts the host without a terminal: a terminal pinentry has nowhere to ask.
     if (kind.find("curses") != std::string::npos || kind.find("tty") != std::string::npos) {
         checks.push_back({"pinentry", CheckStatus::Fail,
