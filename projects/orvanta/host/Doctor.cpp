@@ -8,7 +8,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <set>
+#include <utility>
+#include <sstream>
 
 namespace orv { namespace host {
 
@@ -103,7 +109,152 @@ std::string unreadableOriginsFix(const std::string& path, bool person) {
 #endif
 }
 
+bool exists(const std::string& path) {
+    std::error_code ignored;
+    return std::filesystem::exists(std::filesystem::u8path(path), ignored);
+}
+
+// Empty when the file cannot be read; `error` then says why (empty for a missing file).
+bool readFile(const std::string& path, std::string& text, std::string& error) {
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
+    if (!in) {
+        error = errno == ENOENT ? std::string() : std::strerror(errno);
+        return false;
+    }
+    std::ostringstream all;
+    all << in.rdbuf();
+    text = all.str();
+    return true;
+}
+
+const char* extensionsPage(Browser browser) {
+    return browser == Browser::Edge ? "edge://extensions" : browser == Browser::Firefox ? "about:addons" : "chrome://extensions";
+}
+
+// The extension's entry in one Chromium-family profile: from "Secure Preferences" (where
+// newer browsers keep it) or "Preferences".
+void checkChromiumProfile(Browser browser, const std::filesystem::path& profile, std::vector<Check>& checks) {
+    const std::string name = browserName(browser);
+    const std::string id = "extension." + name + "." + profile.filename().u8string();
+    nlohmann::json entry;
+    bool readable = false;
+    std::string unreadable;
+    for (const char* file : {"Secure Preferences", "Preferences"}) {
+        std::string text;
+        std::string error;
+        const std::string path = (profile / file).u8string();
+        if (!readFile(path, text, error)) {
+            if (!error.empty())
+                unreadable = "cannot read " + path + ": " + error;
+            continue;
+        }
+        const nlohmann::json preferences = nlohmann::json::parse(text, nullptr, false);
+        if (preferences.is_discarded()) {
+            unreadable = path + " is not valid JSON";
+            continue;
+        }
+        readable = true;
+        const nlohmann::json::json_pointer pointer("/extensions/settings/" + std::string(kChromiumExtensionId));
+        if (preferences.contains(pointer) && preferences.at(pointer).is_object()) {
+            entry = preferences.at(pointer);
+            break;
+        }
+    }
+    if (!readable && !unreadable.empty()) {
+        checks.push_back({id, CheckStatus::Warn, unreadable, "close " + name + " and run the doctor again"});
+        return;
+    }
+    if (entry.is_null()) {
+        checks.push_back({id, CheckStatus::Fail,
+                          "the orvanta extension (" + std::string(kChromiumExtensionId) + ") is not installed in " +
+                              name + " profile " + profile.u8string(),
+                          std::string("in that profile open ") + extensionsPage(browser) +
+                              ", turn on developer mode and choose \"Load unpacked\" with orvanta's extension folder"});
+        return;
+    }
+    // Chromium keeps why an extension is off in "disable_reasons" (a bit mask once, a list
+    // now) and, in older versions, "state" 0.
+    bool disabled = false;
+    if (const auto reasons = entry.find("disable_reasons"); reasons != entry.end())
+        disabled = (reasons->is_array() && !reasons->empty()) || (reasons->is_number() && reasons->get<long>() != 0);
+    if (const auto state = entry.find("state"); state != entry.end() && state->is_number())
+        disabled = disabled || state->get<long>() == 0;
+    if (disabled)
+        checks.push_back({id, CheckStatus::Fail,
+                          "the orvanta extension is turned off in " + name + " profile " + profile.u8string(),
+                          std::string("in that profile open ") + extensionsPage(browser) + " and switch orvanta on"});
+    else
+        checks.push_back({id, CheckStatus::Ok, "the orvanta extension is on in " + name + " profile " + profile.u8string(), ""});
+}
+
+void checkFirefoxProfile(const std::filesystem::path& profile, std::vector<Check>& checks) {
+    const std::string id = "extension.firefox." + profile.filename().u8string();
+    const std::string path = (profile / "extensions.json").u8string();
+    std::string text;
+    std::string error;
+    nlohmann::json addons;
+    if (readFile(path, text, error)) {
+        const nlohmann::json all = nlohmann::json::parse(text, nullptr, false);
+        if (all.is_discarded()) {
+            checks.push_back({id, CheckStatus::Warn, path + " is not valid JSON", "close firefox and run the doctor again"});
+            return;
+        }
+        addons = all.value("addons", nlohmann::json());
+    } else if (!error.empty()) {
+        checks.push_back({id, CheckStatus::Warn, "cannot read " + path + ": " + error, "chmod u+r " + path});
+        return;
+    }
+    if (addons.is_array()) {
+        for (const auto& addon : addons) {
+            if (!addon.is_object() || addon.value("id", std::string()) != kFirefoxExtensionId)
+                continue;
+            if (addon.value("userDisabled", false)) {
+                checks.push_back({id, CheckStatus::Fail, "the orvanta add-on is turned off in Firefox profile " + profile.u8string(),
+                                  "in that profile open about:addons and switch orvanta on"});
+            } else if (!addon.value("active", false)) {
+                checks.push_back({id, CheckStatus::Fail,
+                                  "Firefox keeps the orvanta add-on off in profile " + profile.u8string() +
+                                      (addon.value("appDisabled", false) ? " (not signed, or not for this Firefox version)" : ""),
+                                  "install the signed orvanta.xpi from about:addons (\"Install Add-on From File\")"});
+            } else {
+                checks.push_back({id, CheckStatus::Ok, "the orvanta add-on is on in Firefox profile " + profile.u8string(), ""});
+            }
+            return;
+        }
+    }
+    checks.push_back({id, CheckStatus::Fail,
+                      "the orvanta add-on (" + std::string(kFirefoxExtensionId) + ") is not installed in Firefox profile " +
+                          profile.u8string(),
+                      "in that profile open about:addons and choose \"Install Add-on From File\" with orvanta.xpi"});
+}
+
 } // namespace
+
+bool readTextFile(const std::string& path, std::string& text, std::string& error) {
+    return readFile(path, text, error);
+}
+
+void checkBrowserProfiles(Browser browser, const std::string& folder, std::vector<Check>& checks) {
+    std::error_code error;
+    std::set<std::filesystem::path> profiles;
+    if (!folder.empty())
+        for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::u8path(folder), error))
+            if (exists((entry.path() / (browser == Browser::Firefox ? "prefs.js" : "Preferences")).u8string()))
+                profiles.insert(entry.path());
+    if (profiles.empty()) {
+        checks.push_back({"extension." + std::string(browserName(browser)), CheckStatus::Warn,
+                          "no " + std::string(browserName(browser)) + " profile to look into under " + folder,
+                          "start " + std::string(browserName(browser)) + " once, then run the doctor again"});
+        return;
+    }
+    for (const std::filesystem::path& profile : profiles) {
+        if (browser == Browser::Firefox)
+            checkFirefoxProfile(profile, checks);
+        else
+            checkChromiumProfile(browser, profile, checks);
+    }
+}
+
 
 Check checkManifestText(Browser browser, const std::string& id, const std::string& where, const std::string& text,
                         const std::string& fix) {
@@ -187,6 +338,18 @@ void checkVendorModule(const std::string& path, const std::string& who, const st
                               path + ": C_GetFunctionList answered " + rvText(rv) + (list ? "" : " with no list"),
                               "reinstall the token vendor's module at " + path));
         return;
+    }
+    // A module with gaps in its list must not take the doctor down with it.
+    for (const auto& entry : {std::make_pair("C_Initialize", reinterpret_cast<void*>(list->C_Initialize)),
+                              std::make_pair("C_Finalize", reinterpret_cast<void*>(list->C_Finalize)),
+                              std::make_pair("C_GetSlotList", reinterpret_cast<void*>(list->C_GetSlotList)),
+                              std::make_pair("C_GetTokenInfo", reinterpret_cast<void*>(list->C_GetTokenInfo))}) {
+        if (!entry.second) {
+            checks.push_back(make(id, CheckStatus::Fail,
+                                  path + " is not a complete PKCS#11 module: its function list has no " + entry.first,
+                                  "put the token vendor's PKCS#11 module at " + path));
+            return;
+        }
     }
     rv = list->C_Initialize(nullptr);
     if (rv != CKR_OK) {

@@ -62,6 +62,13 @@ Check checkManifestText(Browser browser, const std::string& id, const std::strin
 void checkVendorModule(const std::string& path, const std::string& who, const std::string& idSuffix,
                        std::vector<Check>& checks);
 
+// The whole file; false when it cannot be read, with why in `error` (empty for a missing one).
+bool readTextFile(const std::string& path, std::string& text, std::string& error);
+
+// The extension in each profile of `browser` under `folder` (Chromium's user data folder,
+// Firefox's folder of profiles): installed and switched on.
+void checkBrowserProfiles(Browser browser, const std::string& folder, std::vector<Check>& checks);
+
 // The person's and the administrator's allowed-origins files.
 void checkOriginFiles(const std::string& personPath, const std::string& machinePath, std::vector<Check>& checks);
 

@@ -15,9 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -47,19 +45,6 @@ bool exists(const std::string& path) {
     return fs::exists(path, ignored);
 }
 
-// Empty when the file cannot be read; `error` then says why (empty for a missing file).
-bool readFile(const std::string& path, std::string& text, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = errno == ENOENT ? std::string() : std::strerror(errno);
-        return false;
-    }
-    std::ostringstream all;
-    all << in.rdbuf();
-    text = all.str();
-    return true;
-}
-
 std::string realPath(const std::string& path) {
     std::error_code error;
     const fs::path real = fs::canonical(path, error);
@@ -84,10 +69,6 @@ std::string userDataFolder(Browser browser) {
         break;
     }
     return home().empty() ? std::string() : home() + "/.mozilla/firefox";
-}
-
-const char* extensionsPage(Browser browser) {
-    return browser == Browser::Edge ? "edge://extensions" : browser == Browser::Firefox ? "about:addons" : "chrome://extensions";
 }
 
 // A browser counts as installed when its program is in one of the places its packages put
@@ -132,7 +113,7 @@ void checkManifests(Browser browser, const DoctorPlaces& places, const std::stri
         const std::string id = "manifest." + name + (scope == Scope::System ? ".system" : ".user");
         std::string text;
         std::string error;
-        if (!readFile(where, text, error)) {
+        if (!readTextFile(where, text, error)) {
             if (!error.empty()) {
                 anyPresent = true;
                 checks.push_back({id, CheckStatus::Fail, "cannot read " + where + ": " + error,
@@ -153,125 +134,6 @@ void checkManifests(Browser browser, const DoctorPlaces& places, const std::stri
                           installCommand(host, browser, Scope::User)});
     }
     (void)anySound;
-}
-
-// The extension's entry in one Chromium-family profile: from "Secure Preferences" (where
-// newer browsers keep it) or "Preferences".
-void checkChromiumProfile(Browser browser, const fs::path& profile, std::vector<Check>& checks) {
-    const std::string name = browserName(browser);
-    const std::string id = "extension." + name + "." + profile.filename().string();
-    nlohmann::json entry;
-    bool readable = false;
-    std::string unreadable;
-    for (const char* file : {"Secure Preferences", "Preferences"}) {
-        std::string text;
-        std::string error;
-        const std::string path = (profile / file).string();
-        if (!readFile(path, text, error)) {
-            if (!error.empty())
-                unreadable = "cannot read " + path + ": " + error;
-            continue;
-        }
-        const nlohmann::json preferences = nlohmann::json::parse(text, nullptr, false);
-        if (preferences.is_discarded()) {
-            unreadable = path + " is not valid JSON";
-            continue;
-        }
-        readable = true;
-        const nlohmann::json::json_pointer pointer("/extensions/settings/" + std::string(kChromiumExtensionId));
-        if (preferences.contains(pointer) && preferences.at(pointer).is_object()) {
-            entry = preferences.at(pointer);
-            break;
-        }
-    }
-    if (!readable && !unreadable.empty()) {
-        checks.push_back({id, CheckStatus::Warn, unreadable, "close " + name + " and run the doctor again"});
-        return;
-    }
-    if (entry.is_null()) {
-        checks.push_back({id, CheckStatus::Fail,
-                          "the orvanta extension (" + std::string(kChromiumExtensionId) + ") is not installed in " +
-                              name + " profile " + profile.string(),
-                          std::string("in that profile open ") + extensionsPage(browser) +
-                              ", turn on developer mode and choose \"Load unpacked\" with orvanta's extension folder"});
-        return;
-    }
-    // Chromium keeps why an extension is off in "disable_reasons" (a bit mask once, a list
-    // now) and, in older versions, "state" 0.
-    bool disabled = false;
-    if (const auto reasons = entry.find("disable_reasons"); reasons != entry.end())
-        disabled = (reasons->is_array() && !reasons->empty()) || (reasons->is_number() && reasons->get<long>() != 0);
-    if (const auto state = entry.find("state"); state != entry.end() && state->is_number())
-        disabled = disabled || state->get<long>() == 0;
-    if (disabled)
-        checks.push_back({id, CheckStatus::Fail,
-                          "the orvanta extension is turned off in " + name + " profile " + profile.string(),
-                          std::string("in that profile open ") + extensionsPage(browser) + " and switch orvanta on"});
-    else
-        checks.push_back({id, CheckStatus::Ok, "the orvanta extension is on in " + name + " profile " + profile.string(), ""});
-}
-
-void checkFirefoxProfile(const fs::path& profile, std::vector<Check>& checks) {
-    const std::string id = "extension.firefox." + profile.filename().string();
-    const std::string path = (profile / "extensions.json").string();
-    std::string text;
-    std::string error;
-    nlohmann::json addons;
-    if (readFile(path, text, error)) {
-        const nlohmann::json all = nlohmann::json::parse(text, nullptr, false);
-        if (all.is_discarded()) {
-            checks.push_back({id, CheckStatus::Warn, path + " is not valid JSON", "close firefox and run the doctor again"});
-            return;
-        }
-        addons = all.value("addons", nlohmann::json());
-    } else if (!error.empty()) {
-        checks.push_back({id, CheckStatus::Warn, "cannot read " + path + ": " + error, "chmod u+r " + path});
-        return;
-    }
-    if (addons.is_array()) {
-        for (const auto& addon : addons) {
-            if (!addon.is_object() || addon.value("id", std::string()) != kFirefoxExtensionId)
-                continue;
-            if (addon.value("userDisabled", false)) {
-                checks.push_back({id, CheckStatus::Fail, "the orvanta add-on is turned off in Firefox profile " + profile.string(),
-                                  "in that profile open about:addons and switch orvanta on"});
-            } else if (!addon.value("active", false)) {
-                checks.push_back({id, CheckStatus::Fail,
-                                  "Firefox keeps the orvanta add-on off in profile " + profile.string() +
-                                      (addon.value("appDisabled", false) ? " (not signed, or not for this Firefox version)" : ""),
-                                  "install the signed orvanta.xpi from about:addons (\"Install Add-on From File\")"});
-            } else {
-                checks.push_back({id, CheckStatus::Ok, "the orvanta add-on is on in Firefox profile " + profile.string(), ""});
-            }
-            return;
-        }
-    }
-    checks.push_back({id, CheckStatus::Fail,
-                      "the orvanta add-on (" + std::string(kFirefoxExtensionId) + ") is not installed in Firefox profile " +
-                          profile.string(),
-                      "in that profile open about:addons and choose \"Install Add-on From File\" with orvanta.xpi"});
-}
-
-void checkProfiles(Browser browser, std::vector<Check>& checks) {
-    const std::string folder = userDataFolder(browser);
-    std::error_code error;
-    std::set<fs::path> profiles;
-    if (!folder.empty())
-        for (const auto& entry : fs::directory_iterator(folder, error))
-            if (exists((entry.path() / (browser == Browser::Firefox ? "prefs.js" : "Preferences")).string()))
-                profiles.insert(entry.path());
-    if (profiles.empty()) {
-        checks.push_back({"extension." + std::string(browserName(browser)), CheckStatus::Warn,
-                          "no " + std::string(browserName(browser)) + " profile to look into under " + folder,
-                          "start " + std::string(browserName(browser)) + " once, then run the doctor again"});
-        return;
-    }
-    for (const fs::path& profile : profiles) {
-        if (browser == Browser::Firefox)
-            checkFirefoxProfile(profile, checks);
-        else
-            checkChromiumProfile(browser, profile, checks);
-    }
 }
 
 std::vector<std::string> splitPath(const std::string& list) {
@@ -424,7 +286,7 @@ void platformChecks(const DoctorPlaces& places, std::vector<Check>& checks) {
     for (Browser browser : installed)
         checkManifests(browser, places, host, checks);
     for (Browser browser : installed)
-        checkProfiles(browser, checks);
+        checkBrowserProfiles(browser, userDataFolder(browser), checks);
 
     const std::vector<std::string> plugins = checkNpapiPlugin(places, host, checks);
 
