@@ -4,6 +4,7 @@
 
 #include "Doctor.h"
 #include "HostInstall.h"
+#include "ProductVersion.h"
 #include "SoftHsmToken.h"
 
 #include <gtest/gtest.h>
@@ -103,10 +104,13 @@ protected:
                 << error;
         }
         chromiumProfile_ = home_ / ".config/chromium/Default";
-        setChromiumEntry(nlohmann::json{{"state", 1}, {"disable_reasons", nlohmann::json::array()}});
+        setChromiumEntry(nlohmann::json{{"state", 1},
+                                        {"disable_reasons", nlohmann::json::array()},
+                                        {"manifest", {{"version", ORV_PRODUCT_VERSION}}}});
         firefoxProfile_ = home_ / ".mozilla/firefox/k3x9.default-esr";
         write(firefoxProfile_ / "prefs.js", "// prefs\n");
-        setFirefoxAddon(nlohmann::json{{"id", "orvanta@pelorima"}, {"active", true}, {"userDisabled", false}});
+        setFirefoxAddon(nlohmann::json{
+            {"id", "orvanta@pelorima"}, {"version", ORV_PRODUCT_VERSION}, {"active", true}, {"userDisabled", false}});
         write(home_ / ".config/orvanta/allowed-origins", "allow https://bank.example\n");
         write(root_ / "etc/orvanta/allowed-origins", "deny http://127.0.0.1:8080\n");
     }
@@ -248,6 +252,17 @@ const Breakage kBreakages[] = {
      "extension.chromium.Default", "turned off", "switch orvanta on"},
     {"ExtensionNotInProfile", [](Doctor& d) { as(d).setChromiumEntry(std::nullopt); }, "extension.chromium.Default",
      "is not installed in chromium profile", "Load unpacked"},
+    {"ExtensionOfAnotherRelease",
+     [](Doctor& d) {
+         as(d).setChromiumEntry(nlohmann::json{{"state", 1}, {"manifest", {{"version", "0.9.3"}}}});
+     },
+     "extension.chromium.Default", "version 0.9.3 but this orvanta-host is " ORV_PRODUCT_VERSION,
+     "update or reload orvanta"},
+    {"FirefoxAddonOfAnotherRelease",
+     [](Doctor& d) {
+         as(d).setFirefoxAddon(nlohmann::json{{"id", "orvanta@pelorima"}, {"version", "0.9.3"}, {"active", true}});
+     },
+     "extension.firefox.k3x9.default-esr", "is version 0.9.3", "orvanta.xpi of this host's release"},
     {"FirefoxAddonDisabled",
      [](Doctor& d) {
          as(d).setFirefoxAddon(nlohmann::json{{"id", "orvanta@pelorima"}, {"active", false}, {"userDisabled", true}});

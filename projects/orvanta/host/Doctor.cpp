@@ -1,6 +1,7 @@
 #include "Doctor.h"
 
 #include "AllowedOrigins.h"
+#include "ProductVersion.h"
 
 #include <p11-kit/pkcs11.h>
 #include <nlohmann/json.hpp>
@@ -127,6 +128,18 @@ bool readFile(const std::string& path, std::string& text, std::string& error) {
     return true;
 }
 
+// The extension and the host come from one release; another pair may not understand each
+// other's messages.
+bool sameRelease(const std::string& id, const std::string& what, const std::string& version,
+                 const std::string& update, std::vector<Check>& checks) {
+    if (version.empty() || version == ORV_PRODUCT_VERSION)
+        return true;
+    checks.push_back({id, CheckStatus::Fail,
+                      what + " is version " + version + " but this orvanta-host is " + ORV_PRODUCT_VERSION,
+                      update + " (or install the orvanta package of the same release as the extension)"});
+    return false;
+}
+
 const char* extensionsPage(Browser browser) {
     return browser == Browser::Edge ? "edge://extensions" : browser == Browser::Firefox ? "about:addons" : "chrome://extensions";
 }
@@ -179,10 +192,18 @@ void checkChromiumProfile(Browser browser, const std::filesystem::path& profile,
         disabled = (reasons->is_array() && !reasons->empty()) || (reasons->is_number() && reasons->get<long>() != 0);
     if (const auto state = entry.find("state"); state != entry.end() && state->is_number())
         disabled = disabled || state->get<long>() == 0;
+    std::string version;
+    if (const auto manifest = entry.find("manifest"); manifest != entry.end() && manifest->is_object())
+        version = manifest->value("version", std::string());
     if (disabled)
         checks.push_back({id, CheckStatus::Fail,
                           "the orvanta extension is turned off in " + name + " profile " + profile.u8string(),
                           std::string("in that profile open ") + extensionsPage(browser) + " and switch orvanta on"});
+    else if (!sameRelease(id, "the orvanta extension in " + name + " profile " + profile.u8string(), version,
+                          std::string("in that profile open ") + extensionsPage(browser) +
+                              " and update or reload orvanta from the release of this host",
+                          checks))
+        return;
     else
         checks.push_back({id, CheckStatus::Ok, "the orvanta extension is on in " + name + " profile " + profile.u8string(), ""});
 }
@@ -216,7 +237,9 @@ void checkFirefoxProfile(const std::filesystem::path& profile, std::vector<Check
                                   "Firefox keeps the orvanta add-on off in profile " + profile.u8string() +
                                       (addon.value("appDisabled", false) ? " (not signed, or not for this Firefox version)" : ""),
                                   "install the signed orvanta.xpi from about:addons (\"Install Add-on From File\")"});
-            } else {
+            } else if (sameRelease(id, "the orvanta add-on in Firefox profile " + profile.u8string(),
+                                   addon.value("version", std::string()),
+                                   "install orvanta.xpi of this host's release from about:addons", checks)) {
                 checks.push_back({id, CheckStatus::Ok, "the orvanta add-on is on in Firefox profile " + profile.u8string(), ""});
             }
             return;

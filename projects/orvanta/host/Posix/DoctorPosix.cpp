@@ -103,7 +103,6 @@ std::string installCommand(const std::string& host, Browser browser, Scope scope
 
 void checkManifests(Browser browser, const DoctorPlaces& places, const std::string& host, std::vector<Check>& checks) {
     const std::string name = browserName(browser);
-    bool anySound = false;
     bool anyPresent = false;
     for (Scope scope : {Scope::User, Scope::System}) {
         const std::string path = manifestPath(browser, scope);
@@ -122,9 +121,7 @@ void checkManifests(Browser browser, const DoctorPlaces& places, const std::stri
             continue;
         }
         anyPresent = true;
-        Check check = checkManifestText(browser, id, where, text, installCommand(host, browser, scope));
-        anySound = anySound || check.status == CheckStatus::Ok;
-        checks.push_back(std::move(check));
+        checks.push_back(checkManifestText(browser, id, where, text, installCommand(host, browser, scope)));
     }
     if (!anyPresent) {
         checks.push_back({"manifest." + name, CheckStatus::Fail,
@@ -133,7 +130,6 @@ void checkManifests(Browser browser, const DoctorPlaces& places, const std::stri
                               folderOf(manifestPath(browser, Scope::System)),
                           installCommand(host, browser, Scope::User)});
     }
-    (void)anySound;
 }
 
 std::vector<std::string> splitPath(const std::string& list) {
