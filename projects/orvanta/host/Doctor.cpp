@@ -365,8 +365,7 @@ void checkVendorModule(const std::string& path, const std::string& who, const st
     // A module with gaps in its list must not take the doctor down with it.
     for (const auto& entry : {std::make_pair("C_Initialize", reinterpret_cast<void*>(list->C_Initialize)),
                               std::make_pair("C_Finalize", reinterpret_cast<void*>(list->C_Finalize)),
-                              std::make_pair("C_GetSlotList", reinterpret_cast<void*>(list->C_GetSlotList)),
-                              std::make_pair("C_GetTokenInfo", reinterpret_cast<void*>(list->C_GetTokenInfo))}) {
+                              std::make_pair("C_GetSlotList", reinterpret_cast<void*>(list->C_GetSlotList))}) {
         if (!entry.second) {
             checks.push_back(make(id, CheckStatus::Fail,
                                   path + " is not a complete PKCS#11 module: its function list has no " + entry.first,
@@ -394,6 +393,11 @@ void checkVendorModule(const std::string& path, const std::string& who, const st
     } else if (slots.empty()) {
         checks.push_back(make(tokenId, CheckStatus::Fail, "no token is inserted (no slot of " + path + " holds one)",
                               "insert the token"));
+    } else if (!list->C_GetTokenInfo) {
+        checks.push_back(make(tokenId, CheckStatus::Fail,
+                              "a token is inserted, but " + path + " cannot describe it: its function list has no "
+                              "C_GetTokenInfo",
+                              "put the token vendor's PKCS#11 module at " + path));
     } else {
         // The first token that is set up; a reader with a blank card in it comes after.
         CK_TOKEN_INFO info{};
