@@ -4,6 +4,7 @@
 // npapi-winhost), the plug-in's registration and the origins file. The sound set-up gives no
 // failure; each broken one exactly its own.
 
+#include "DescribeChecks.h"
 #include "Doctor.h"
 #include "HostInstall.h"
 #include "utf8_tools.h"
@@ -54,14 +55,6 @@ void setValue(HKEY root, REGSAM view, const std::wstring& key, const wchar_t* na
 }
 
 void removeKey(HKEY root, REGSAM view, const std::wstring& key) { RegDeleteKeyExW(root, key.c_str(), view, 0); }
-
-std::string describe(const std::vector<Check>& checks) {
-    std::string text;
-    for (const Check& c : checks)
-        text += std::string(c.status == CheckStatus::Ok ? "ok   " : c.status == CheckStatus::Warn ? "warn " : "fail ") +
-                c.id + ": " + c.message + (c.fix.empty() ? "" : " [fix: " + c.fix + "]") + "\n";
-    return text;
-}
 
 class DoctorWin : public ::testing::Test {
 protected:

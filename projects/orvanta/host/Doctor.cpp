@@ -527,7 +527,16 @@ int runDoctor(bool json, std::ostream& out) {
     DoctorPlaces places;
     if (const char* root = std::getenv("ORVANTA_DOCTOR_ROOT"))
         places.systemRoot = root;
-    const std::vector<Check> checks = runChecks(places);
+    out.flush();
+    const std::intptr_t saved = setStandardOutputAside();
+    std::vector<Check> checks;
+    try {
+        checks = runChecks(places);
+    } catch (...) {
+        restoreStandardOutput(saved);
+        throw;
+    }
+    restoreStandardOutput(saved);
     if (json)
         printChecksJson(checks, out);
     else

@@ -4,6 +4,7 @@
 
 #include "HostManifest.h"
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -80,6 +81,10 @@ void platformChecks(const DoctorPlaces& places, std::vector<Check>& checks);
 // dlopen / LoadLibrary with the system's reason on failure.
 void* openVendorModule(const std::string& path, std::string& error);
 void* vendorModuleSymbol(void* module, const char* name);
+// While the checks run, what a vendor module prints goes to standard error: standard
+// output carries only the report (a script parses the JSON). Returns what restores it.
+std::intptr_t setStandardOutputAside();
+void restoreStandardOutput(std::intptr_t saved);
 // Empty when `path` is a program this user can run; else why not.
 std::string whyNotRunnable(const std::string& path);
 

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -257,6 +258,22 @@ void* openVendorModule(const std::string& path, std::string& error) {
 }
 
 void* vendorModuleSymbol(void* module, const char* name) { return dlsym(module, name); }
+
+std::intptr_t setStandardOutputAside() {
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    if (saved >= 0)
+        dup2(STDERR_FILENO, STDOUT_FILENO);
+    return saved;
+}
+
+void restoreStandardOutput(std::intptr_t saved) {
+    std::fflush(stdout);
+    if (saved < 0)
+        return;
+    dup2(static_cast<int>(saved), STDOUT_FILENO);
+    close(static_cast<int>(saved));
+}
 
 std::string whyNotRunnable(const std::string& path) {
     struct stat info;

@@ -6,7 +6,9 @@
 #include "utf8_tools.h"
 
 #include <windows.h>
+#include <io.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -267,6 +269,11 @@ void checkPromptDesktop(std::vector<Check>& checks) {
     checks.push_back({"prompt", CheckStatus::Ok, "the PIN and consent windows can be shown on this desktop", ""});
 }
 
+HANDLE& savedOutputHandle() {
+    static HANDLE handle = nullptr;
+    return handle;
+}
+
 std::string namedOr(const wchar_t* variable, std::string otherwise) {
     const std::string named = env(variable);
     return named.empty() ? otherwise : named;
@@ -293,6 +300,27 @@ void* openVendorModule(const std::string& path, std::string& error) {
 
 void* vendorModuleSymbol(void* module, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
+}
+
+std::intptr_t setStandardOutputAside() {
+    std::fflush(stdout);
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
+    const int saved = _dup(1);
+    if (saved >= 0)
+        _dup2(2, 1);
+    // Both the handle and the descriptor: a module may write through either.
+    savedOutputHandle() = output;
+    return saved;
+}
+
+void restoreStandardOutput(std::intptr_t saved) {
+    std::fflush(stdout);
+    SetStdHandle(STD_OUTPUT_HANDLE, savedOutputHandle());
+    if (saved < 0)
+        return;
+    _dup2(static_cast<int>(saved), 1);
+    _close(static_cast<int>(saved));
 }
 
 std::string whyNotRunnable(const std::string& path) {
