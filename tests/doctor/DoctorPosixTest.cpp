@@ -223,6 +223,13 @@ const Breakage kBreakages[] = {
          rewriteManifest(d, Browser::Chromium, [&](nlohmann::json& m) { m["path"] = (as(d).top_ / "bin/orvanta-host").string(); });
      },
      "manifest.chromium.user", "cannot be run (not executable)", "--install --browser chromium"},
+    {"ManifestNamesAnotherHostWithoutModule",
+     [](Doctor& d) {
+         // The browser runs the copy its manifest names, and that copy looks beside itself.
+         write(as(d).top_ / "other/orvanta-host", "#!/bin/sh\n", true);
+         rewriteManifest(d, Browser::Chromium, [&](nlohmann::json& m) { m["path"] = (as(d).top_ / "other/orvanta-host").string(); });
+     },
+     "module.host.chromium", "vendor's module is missing", "other/olpkcs11xsg.so"},
     {"ManifestAllowsAnotherExtension",
      [](Doctor& d) {
          rewriteManifest(d, Browser::Chromium, [](nlohmann::json& m) {

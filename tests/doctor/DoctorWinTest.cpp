@@ -191,6 +191,12 @@ const Breakage kBreakages[] = {
          as(d).rewriteManifest([&](nlohmann::json& m) { m["path"] = (as(d).top_ / L"old" / L"orvanta-host.exe").u8string(); });
      },
      "manifest.chromium.user", "orvanta-host.exe, which does not exist", "--install --browser chromium"},
+    {"ManifestNamesAnotherHostWithoutModule",
+     [](DoctorWin& d) {
+         write(as(d).top_ / L"other" / L"orvanta-host.exe", "MZ");
+         as(d).rewriteManifest([&](nlohmann::json& m) { m["path"] = (as(d).top_ / L"other" / L"orvanta-host.exe").u8string(); });
+     },
+     "module.host.chromium", "vendor's module is missing", "other\\olpkcs11xsg.dll"},
     {"ManifestAllowsAnotherExtension",
      [](DoctorWin& d) {
          as(d).rewriteManifest([](nlohmann::json& m) {

@@ -280,7 +280,7 @@ void checkBrowserProfiles(Browser browser, const std::string& folder, std::vecto
 
 
 Check checkManifestText(Browser browser, const std::string& id, const std::string& where, const std::string& text,
-                        const std::string& fix) {
+                        const std::string& fix, std::string* program) {
     nlohmann::json manifest;
     try {
         manifest = nlohmann::json::parse(text);
@@ -298,20 +298,20 @@ Check checkManifestText(Browser browser, const std::string& id, const std::strin
     const auto path = manifest.find("path");
     if (path == manifest.end() || !path->is_string() || path->get<std::string>().empty())
         return make(id, CheckStatus::Fail, where + " names no program (\"path\")", fix);
-    const std::string program = path->get<std::string>();
+    const std::string named = path->get<std::string>();
     // Chromium and Firefox take a relative path as relative to the manifest's folder (Windows
     // only); on Linux it must be absolute.
-    std::filesystem::path programPath = std::filesystem::u8path(program);
+    std::filesystem::path programPath = std::filesystem::u8path(named);
     if (programPath.is_relative()) {
 #ifdef _WIN32
         programPath = std::filesystem::u8path(where).parent_path() / programPath;
 #else
-        return make(id, CheckStatus::Fail, where + " names the program by a relative path (" + program + ")", fix);
+        return make(id, CheckStatus::Fail, where + " names the program by a relative path (" + named + ")", fix);
 #endif
     }
     const std::string problem = whyNotRunnable(programPath.u8string());
     if (!problem.empty())
-        return make(id, CheckStatus::Fail, where + " names the program " + program + ", which " + problem, fix);
+        return make(id, CheckStatus::Fail, where + " names the program " + named + ", which " + problem, fix);
     if (browser == Browser::Firefox) {
         if (!listHas(manifest.value("allowed_extensions", nlohmann::json()), kFirefoxExtensionId))
             return make(id, CheckStatus::Fail,
@@ -324,7 +324,9 @@ Check checkManifestText(Browser browser, const std::string& id, const std::strin
                         where + " does not allow the extension " + kChromiumExtensionId + " (\"allowed_origins\")",
                         fix);
     }
-    return make(id, CheckStatus::Ok, where + " starts " + program);
+    if (program)
+        *program = programPath.u8string();
+    return make(id, CheckStatus::Ok, where + " starts " + named);
 }
 
 void checkVendorModule(const std::string& path, const std::string& who, const std::string& idSuffix,

@@ -52,9 +52,9 @@ int runDoctor(bool json, std::ostream& out);
 
 // The checks of one host manifest read from `where` for `browser`: a JSON object naming this
 // host, a program that exists, and the extension's id. `fix` is the command that writes a
-// sound one.
+// sound one. A sound manifest's program goes to *program.
 Check checkManifestText(Browser browser, const std::string& id, const std::string& where,
-                        const std::string& text, const std::string& fix);
+                        const std::string& text, const std::string& fix, std::string* program = nullptr);
 
 // Loads the vendor module at `path` (for `who`: "orvanta-host", "the NPAPI plug-in ..."),
 // asks it for its function list, initialises it, lists the slots with a token and reads the

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <set>
 #include <system_error>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -102,7 +103,11 @@ std::string installCommand(const std::string& host, Browser browser, Scope scope
            (scope == Scope::System ? " --system" : "");
 }
 
-void checkManifests(Browser browser, const DoctorPlaces& places, const std::string& host, std::vector<Check>& checks) {
+// The programs the browsers' sound manifests name: each loads the vendor module beside it.
+using NamedHosts = std::vector<std::pair<Browser, std::string>>;
+
+void checkManifests(Browser browser, const DoctorPlaces& places, const std::string& host, NamedHosts& named,
+                    std::vector<Check>& checks) {
     const std::string name = browserName(browser);
     bool anyPresent = false;
     for (Scope scope : {Scope::User, Scope::System}) {
@@ -122,7 +127,10 @@ void checkManifests(Browser browser, const DoctorPlaces& places, const std::stri
             continue;
         }
         anyPresent = true;
-        checks.push_back(checkManifestText(browser, id, where, text, installCommand(host, browser, scope)));
+        std::string program;
+        checks.push_back(checkManifestText(browser, id, where, text, installCommand(host, browser, scope), &program));
+        if (!program.empty())
+            named.emplace_back(browser, program);
     }
     if (!anyPresent) {
         checks.push_back({"manifest." + name, CheckStatus::Fail,
@@ -296,8 +304,9 @@ void platformChecks(const DoctorPlaces& places, std::vector<Check>& checks) {
     if (installed.empty())
         checks.push_back({"browsers", CheckStatus::Warn, "no Chromium, Chrome, Edge or Firefox found on this machine",
                           "install one of them, then run " + host + " --install"});
+    NamedHosts named;
     for (Browser browser : installed)
-        checkManifests(browser, places, host, checks);
+        checkManifests(browser, places, host, named, checks);
     for (Browser browser : installed)
         checkBrowserProfiles(browser, userDataFolder(browser), checks);
 
@@ -309,6 +318,14 @@ void platformChecks(const DoctorPlaces& places, std::vector<Check>& checks) {
     const std::string hostModule = folderOf(realPath(host)) + "/" + module;
     checkVendorModule(hostModule, "orvanta-host (" + realPath(host) + ")", "host", checks);
     std::set<std::string> done{realPath(hostModule)};
+    // A manifest may name another copy of the host than this one: the browser runs that.
+    for (const auto& [browser, program] : named) {
+        const std::string otherModule = folderOf(realPath(program)) + "/" + module;
+        if (done.insert(realPath(otherModule)).second)
+            checkVendorModule(otherModule,
+                              "orvanta-host (" + realPath(program) + ", named by " + browserName(browser) + "'s manifest)",
+                              std::string("host.") + browserName(browser), checks);
+    }
     int n = 0;
     for (const std::string& plugin : plugins) {
         const std::string pluginModule = folderOf(plugin) + "/" + module;

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <set>
 #include <system_error>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -42,6 +43,14 @@ bool exists(const std::string& path) {
 }
 
 std::string folderOf(const std::string& path) { return fs::u8path(path).parent_path().u8string(); }
+
+// One spelling per file for telling whether a module was checked already (Windows paths
+// ignore case).
+std::string pathKey(const std::string& path) {
+    std::wstring key = fs::u8path(path).lexically_normal().wstring();
+    CharLowerBuffW(&key[0], static_cast<DWORD>(key.size()));
+    return FB::wstring_to_utf8(key);
+}
 
 std::string quoted(const std::string& path) { return "\"" + path + "\""; }
 
@@ -140,7 +149,10 @@ std::string installCommand(const std::string& host, Browser browser, Scope scope
            (scope == Scope::System ? " --system (from an administrator's command prompt)" : "");
 }
 
-void checkManifests(Browser browser, const std::string& host, std::vector<Check>& checks) {
+// The programs the browsers' sound manifests name: each loads the vendor module beside it.
+using NamedHosts = std::vector<std::pair<Browser, std::string>>;
+
+void checkManifests(Browser browser, const std::string& host, NamedHosts& named, std::vector<Check>& checks) {
     const std::string name = browserName(browser);
     const std::wstring key = registryKey(browser);
     bool anyPresent = false;
@@ -160,7 +172,11 @@ void checkManifests(Browser browser, const std::string& host, std::vector<Check>
                               installCommand(host, browser, hive.scope)});
             continue;
         }
-        checks.push_back(checkManifestText(browser, id, manifest, text, installCommand(host, browser, hive.scope)));
+        std::string program;
+        checks.push_back(
+            checkManifestText(browser, id, manifest, text, installCommand(host, browser, hive.scope), &program));
+        if (!program.empty())
+            named.emplace_back(browser, program);
     }
     if (!anyPresent)
         checks.push_back({"manifest." + name, CheckStatus::Fail,
@@ -199,7 +215,7 @@ void checkRegisteredPlugin(const std::string& id, const std::string& where, cons
     const int bits = peBits(dll);
     checks.push_back({id, CheckStatus::Ok, where + ": " + dll + (bits ? " (" + std::to_string(bits) + "-bit)" : ""), ""});
     const std::string module = folderOf(dll) + "\\" + moduleFileName("olpkcs11xsg");
-    if (!modulesDone.insert(module).second)
+    if (!modulesDone.insert(pathKey(module)).second)
         return;
     if (bits != 0 && bits != kOwnBits) {
         if (!exists(module))
@@ -347,16 +363,26 @@ void platformChecks(const DoctorPlaces& places, std::vector<Check>& checks) {
     if (checked.empty())
         checks.push_back({"browsers", CheckStatus::Warn, "no Chromium, Chrome, Edge or Firefox found for this user",
                           "install one of them, then run " + quoted(host) + " --install"});
+    NamedHosts named;
     for (Browser browser : checked)
-        checkManifests(browser, host, checks);
+        checkManifests(browser, host, named, checks);
     for (Browser browser : checked)
         if (browserInstalled(browser))
             checkBrowserProfiles(browser, chromiumUserData(browser), checks);
 
     std::set<std::string> modulesDone;
     const std::string hostModule = folderOf(host) + "\\" + moduleFileName("olpkcs11xsg");
-    modulesDone.insert(hostModule);
+    modulesDone.insert(pathKey(hostModule));
     checkVendorModule(hostModule, "orvanta-host (" + host + ")", "host", checks);
+    // A manifest may name another copy of the host than this one: the browser runs that.
+    for (const auto& [browser, program] : named) {
+        const std::string otherModule = folderOf(program) + "\\" + moduleFileName("olpkcs11xsg");
+        if (!modulesDone.insert(pathKey(otherModule)).second)
+            continue;
+        checkVendorModule(otherModule,
+                          "orvanta-host (" + program + ", named by " + browserName(browser) + "'s manifest)",
+                          std::string("host.") + browserName(browser), checks);
+    }
 
     checkPlugins(host, modulesDone, checks);
     checkPromptDesktop(checks);
