@@ -303,6 +303,13 @@ const Breakage kBreakages[] = {
          fs::create_directories(as(d).home_ / ".config/orvanta/allowed-origins");
      },
      "origins.user", "cannot read your allowed-origins file", "mv "},
+    {"PluginCopyWithoutModule",
+     [](Doctor& d) {
+         // A copy of the plug-in (not a link) in a MOZ_PLUGIN_PATH folder looks beside itself.
+         write(as(d).top_ / "moz/nporvanta.so", "plug-in");
+         setenv("MOZ_PLUGIN_PATH", (as(d).top_ / "moz").c_str(), 1);
+     },
+     "module.plugin", "the NPAPI plug-in", "moz/olpkcs11xsg.so"},
     {"BrokenPluginLink",
      [](Doctor& d) { fs::remove(as(d).lib_ / "nporvanta.so"); }, "npapi", "a link to a file that is not there",
      "rm "},
