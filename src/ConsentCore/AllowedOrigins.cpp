@@ -77,6 +77,11 @@ std::string AllowedOrigins::loadError() const {
     return m_loadError;
 }
 
+std::map<std::string, bool> AllowedOrigins::answers() const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_answers;
+}
+
 AllowedOrigins::Answer AllowedOrigins::answerFor(const std::string& origin) const {
     std::lock_guard<std::mutex> guard(m_mutex);
     const auto it = m_answers.find(origin);

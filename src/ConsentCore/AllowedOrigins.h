@@ -53,6 +53,8 @@ public:
     bool load();
     std::string loadError() const;
     Answer answerFor(const std::string& origin) const;
+    // Every answer read by the last load(): origin -> allowed.
+    std::map<std::string, bool> answers() const;
 
     // Waits for the lock, making the folder (private to the user) when it is missing.
     Lock lock(std::string* error = nullptr) const;

@@ -38,5 +38,12 @@ bool onlyAdministratorsCanChange(const std::string& programPath, std::string& pr
 bool installManifest(Browser browser, Scope scope, const std::string& manifest, std::string& where,
                      std::string& error);
 bool uninstallManifest(Browser browser, Scope scope, std::string& where, std::string& error);
+#ifdef _WIN32
+// The key under HKCU (User) or HKLM (System) whose default value names this browser's manifest.
+std::wstring registryKey(Browser browser);
+#else
+// The file this browser reads the manifest from; empty when there is no home folder.
+std::string manifestPath(Browser browser, Scope scope);
+#endif
 
 }} // namespace orv::host

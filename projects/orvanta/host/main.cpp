@@ -1,8 +1,10 @@
 // orvanta-host: started by the browser for the orvanta extension, one process per page
 // connection; serves the page's calls on standard input and output until the browser
-// closes the port. With --install or --uninstall it registers itself with the browsers.
+// closes the port. With --install or --uninstall it registers itself with the browsers; --doctor
+// checks every link between a page and the token.
 
 #include "ConnectionLoop.h"
+#include "Doctor.h"
 #include "FactoryBase.h"
 #include "HostInstall.h"
 #include "NativeMessagingBrowserHost.h"
@@ -29,6 +31,7 @@ const char kMimeType[] = "application/x-orvanta";
 const char kUsage[] =
     "usage: orvanta-host --install [--browser chromium|chrome|edge|firefox] [--user|--system]\n"
     "       orvanta-host --uninstall [--browser chromium|chrome|edge|firefox] [--user|--system]\n"
+    "       orvanta-host --doctor [--json]   checks every link to the token and names the fix\n"
     "Without these the browser starts it to serve the orvanta extension.\n";
 
 int serve() {
@@ -71,6 +74,20 @@ int main(int argc, char** argv) {
     }
     if (!arguments.empty() && arguments[0].compare(0, 2, "--") == 0 &&
         arguments[0].compare(0, 16, "--parent-window=") != 0) {
+        if (arguments[0] == "--doctor" || arguments[0] == "--json") {
+            bool json = false;
+            std::string error;
+            if (!orv::host::parseDoctorArguments(arguments, json, error)) {
+                std::cerr << "orvanta-host: " << error << "\n" << kUsage;
+                return 2;
+            }
+            try {
+                return orv::host::runDoctor(json, std::cout);
+            } catch (const std::exception& e) {
+                std::cerr << "orvanta-host: " << e.what() << std::endl;
+                return 1;
+            }
+        }
         orv::host::InstallRequest request;
         std::string error;
         if (!orv::host::parseInstallArguments(arguments, request, error)) {

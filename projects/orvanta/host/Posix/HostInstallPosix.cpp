@@ -57,12 +57,12 @@ std::string manifestFolder(Browser browser, Scope scope) {
     return std::string();
 }
 
+} // namespace
+
 std::string manifestPath(Browser browser, Scope scope) {
     const std::string folder = manifestFolder(browser, scope);
     return folder.empty() ? folder : folder + "/" + kHostName + ".json";
 }
-
-} // namespace
 
 std::string executablePath() {
     std::error_code error;

@@ -14,9 +14,6 @@ namespace fs = std::filesystem;
 
 namespace orv { namespace host {
 
-namespace {
-
-// The key under HKCU or HKLM whose default value names the manifest file.
 std::wstring registryKey(Browser browser) {
     const std::wstring name = FB::utf8_to_wstring(kHostName);
     switch (browser) {
@@ -31,6 +28,8 @@ std::wstring registryKey(Browser browser) {
     }
     return std::wstring();
 }
+
+namespace {
 
 HKEY root(Scope scope) { return scope == Scope::System ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 
