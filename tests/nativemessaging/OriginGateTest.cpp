@@ -162,8 +162,9 @@ TEST_F(Gate, StandingIsToldWithoutAskingAnybody) {
         std::string refusal = "left over";
         EXPECT_EQ(gate.standing(c.origin, refusal), c.standing);
         EXPECT_EQ(refusal.rfind(c.refusal, 0), 0u) << refusal;
-        if (c.standing != OriginGate::Standing::Refused)
+        if (c.standing != OriginGate::Standing::Refused) {
             EXPECT_EQ(refusal, "");
+        }
     }
     EXPECT_TRUE(asked_.empty());
     EXPECT_FALSE(fs::exists(path_ + ".lock"));  // nobody waited for a prompt either
