@@ -157,6 +157,8 @@ test('the extension\'s object: status from its report, and its calls as they are
   const silent = Orvanta.create(fakeWindow({ extension: extensionObject(ready, { status: () => new Promise(() => {}) }) }));
   const late = await silent.status({ timeout: 30 });
   assert.deepStrictEqual([late.code, late.detail], ['host-missing', 'orvanta-host gave no answer in 30 ms']);
+  // Each call's own waiting time holds.
+  assert.strictEqual((await silent.status({ timeout: 10 })).detail, 'orvanta-host gave no answer in 10 ms');
 });
 
 test('an extension object that arrives while the page loads is waited for', async () => {

@@ -521,9 +521,15 @@
       options = options || {};
       var target = options.window || win;
       // One search per window and element: the plug-in is embedded once.
-      for (var i = 0; i < finders.length; ++i)
-        if (finders[i].win === target && finders[i].options.element === options.element)
+      for (var i = 0; i < finders.length; ++i) {
+        if (finders[i].win === target && finders[i].options.element === options.element) {
+          // This call's waiting times hold for this call on.
+          for (var key in options)
+            if (Object.prototype.hasOwnProperty.call(options, key))
+              finders[i].options[key] = options[key];
           return finders[i];
+        }
+      }
       var finder = new Finder(target, options);
       finders.push(finder);
       return finder;
