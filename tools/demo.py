@@ -92,10 +92,17 @@ class Verdict:
 
 def serve(verdict, extra_handlers=None):
     page_dir = os.path.join(TOP, "tools", "demo-page")
+    # The page includes the page library as a site would, from its own server.
+    library = os.path.join(TOP, "projects", "orvanta", "pagelib", "orvanta.js")
 
     class Handler(http.server.SimpleHTTPRequestHandler):
         def __init__(self, *a, **kw):
             super().__init__(*a, directory=page_dir, **kw)
+
+        def translate_path(self, path):
+            if path.split("?", 1)[0] == "/orvanta.js":
+                return library
+            return super().translate_path(path)
 
         def do_POST(self):
             body = self.rfile.read(int(self.headers.get("Content-Length", "0")))

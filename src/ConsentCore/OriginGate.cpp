@@ -76,6 +76,12 @@ std::string refusedMessage(const std::string& origin) {
     return "The page origin " + origin + " is not allowed to use the token";
 }
 
+std::string insecureMessage(const std::string& origin) {
+    return "The page origin \"" + origin +
+           "\" is not a secure origin: the token is offered only to https pages and to http pages of this "
+           "computer (localhost)";
+}
+
 } // namespace
 
 constexpr std::chrono::seconds OriginGate::kHoldBack;
@@ -125,11 +131,22 @@ bool OriginGate::allowedWithoutAsking(const std::string& origin) {
     return known && refusal.empty();
 }
 
+OriginGate::Standing OriginGate::standing(const std::string& origin, std::string& refusal) {
+    refusal.clear();
+    if (!isSecureOrigin(origin)) {
+        refusal = insecureMessage(origin);
+        return Standing::Refused;
+    }
+    bool known = false;
+    refusal = answered(origin, known);
+    if (!known)
+        return Standing::NotAsked;
+    return refusal.empty() ? Standing::Allowed : Standing::Refused;
+}
+
 std::string OriginGate::check(const std::string& origin) {
     if (!isSecureOrigin(origin))
-        return "The page origin \"" + origin +
-               "\" is not a secure origin: the token is offered only to https pages and to http pages of this "
-               "computer (localhost)";
+        return insecureMessage(origin);
     bool known = false;
     std::string refusal = answered(origin, known);
     if (known)

@@ -49,6 +49,13 @@ public:
     // "allow". Never prompts.
     bool allowedWithoutAsking(const std::string& origin);
 
+    // Where the origin stands today, without asking anybody and without waiting for a prompt
+    // another process has open. Refused: `refusal` gets the message its calls would get (an
+    // insecure origin, a remembered or administered "deny", an unreadable file). NotAsked: its
+    // first call would put the question to the person.
+    enum class Standing { Allowed, NotAsked, Refused };
+    Standing standing(const std::string& origin, std::string& refusal);
+
     // The administrator's list for every user of the computer: its answers come before the
     // person's and are never asked about. A missing or unreadable file holds no answers.
     void setMachineList(AllowedOrigins* machine) { m_machine = machine; }

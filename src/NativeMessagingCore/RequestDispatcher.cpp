@@ -44,6 +44,43 @@ private:
 RequestDispatcher::RequestDispatcher(RootSource rootSource, Consent::OriginGate& gate, OriginScope scope)
     : m_rootSource(std::move(rootSource)), m_gate(gate), m_scope(std::move(scope)) {}
 
+void RequestDispatcher::setStatusSource(std::string hostVersion, TokenProbe probe) {
+    m_hostVersion = std::move(hostVersion);
+    m_probe = std::move(probe);
+}
+
+JSAPIPtr RequestDispatcher::root() {
+    if (!m_root && m_rootSource) {
+        m_root = m_rootSource();
+        m_rootSource = nullptr;
+    }
+    return m_root;
+}
+
+VariantMap RequestDispatcher::status(const std::string& origin) {
+    VariantMap answer;
+    answer["host"] = m_hostVersion;
+    std::string refusal;
+    switch (m_gate.standing(origin, refusal)) {
+    case Consent::OriginGate::Standing::Refused:
+        answer["origin"] = std::string("refused");
+        answer["reason"] = refusal;
+        return answer;
+    case Consent::OriginGate::Standing::NotAsked:
+        answer["origin"] = std::string("not-asked");
+        return answer;
+    case Consent::OriginGate::Standing::Allowed:
+        answer["origin"] = std::string("allowed");
+        break;
+    }
+    if (m_probe) {
+        const VariantMap found = m_probe([this] { return root(); });
+        for (const auto& entry : found)
+            answer.insert(entry);
+    }
+    return answer;
+}
+
 std::string RequestDispatcher::refusal(const std::string& message) {
     return errorAnswer(nullptr, message);
 }
@@ -66,6 +103,18 @@ std::string RequestDispatcher::handle(const std::string& requestText) {
     const auto origin = request.find("origin");
     if (origin == request.end() || !origin->is_string())
         return errorAnswer(id, "The request does not name the page's origin");
+    const auto query = request.find("query");
+    if (query != request.end()) {
+        if (request.contains("method") || request.contains("get"))
+            return errorAnswer(id, "The request is a query and names a member too");
+        if (*query != "status")
+            return errorAnswer(id, "The request asks an unknown query (only \"status\" is known)");
+        try {
+            return jsonText(json{{"id", id}, {"result", variantToJson(variant(status(origin->get<std::string>())))}});
+        } catch (const std::exception& e) {
+            return errorAnswer(id, std::string("The status could not be found: ") + e.what());
+        }
+    }
     const auto method = request.find("method");
     const auto property = request.find("get");
     const bool isCall = method != request.end();
@@ -84,11 +133,7 @@ std::string RequestDispatcher::handle(const std::string& requestText) {
 
     json answer{{"id", id}};
     try {
-        if (!m_root && m_rootSource) {
-            m_root = m_rootSource();
-            m_rootSource = nullptr;
-        }
-        if (!m_root)
+        if (!root())
             return errorAnswer(id, "The plugin is invalid");
         variant result;
         {

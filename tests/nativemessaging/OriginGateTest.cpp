@@ -131,6 +131,52 @@ TEST_F(Gate, TheMachineListAnswersBeforeThePersonsAndIsNeverAsked) {
     EXPECT_EQ(gate.check("https://tracker.example"), "");
 }
 
+// Where an origin stands is read without a prompt, whatever the answer would be: the
+// administrator's list first, then the person's; an unreadable file refuses everyone.
+TEST_F(Gate, StandingIsToldWithoutAskingAnybody) {
+    const fs::path machine = folder_ / "etc" / "allowed-origins";
+    fs::create_directories(machine.parent_path());
+    std::ofstream(machine) << "allow https://managed.example\ndeny https://tracker.example\n";
+    fs::create_directories(fs::path(path_).parent_path());
+    std::ofstream(path_) << "allow https://bank.example\nallow https://tracker.example\ndeny https://evil.example\n";
+    AllowedOrigins list(path_);
+    AllowedOrigins machineList(machine.string());
+    OriginGate gate(list, answering(PromptAnswer::Allow));
+    gate.setMachineList(&machineList);
+    struct Case {
+        const char* origin;
+        OriginGate::Standing standing;
+        const char* refusal;  // the start of it
+    };
+    const std::vector<Case> cases = {
+        {"https://bank.example", OriginGate::Standing::Allowed, ""},
+        {"https://managed.example", OriginGate::Standing::Allowed, ""},
+        {"https://shop.example", OriginGate::Standing::NotAsked, ""},
+        {"https://evil.example", OriginGate::Standing::Refused, "The page origin https://evil.example is not allowed"},
+        {"https://tracker.example", OriginGate::Standing::Refused, "The page origin https://tracker.example is not allowed"},
+        {"http://shop.example", OriginGate::Standing::Refused, "The page origin \"http://shop.example\" is not a secure"},
+        {"null", OriginGate::Standing::Refused, "The page origin \"null\" is not a secure"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.origin);
+        std::string refusal = "left over";
+        EXPECT_EQ(gate.standing(c.origin, refusal), c.standing);
+        EXPECT_EQ(refusal.rfind(c.refusal, 0), 0u) << refusal;
+        if (c.standing != OriginGate::Standing::Refused) {
+            EXPECT_EQ(refusal, "");
+        }
+    }
+    EXPECT_TRUE(asked_.empty());
+    EXPECT_FALSE(fs::exists(path_ + ".lock"));  // nobody waited for a prompt either
+
+    fs::remove(path_);
+    fs::create_directories(path_);  // a folder where the file should be
+    std::string refusal;
+    EXPECT_EQ(gate.standing("https://bank.example", refusal), OriginGate::Standing::Refused);
+    EXPECT_NE(refusal.find("cannot be read"), std::string::npos) << refusal;
+    EXPECT_TRUE(asked_.empty());
+}
+
 TEST_F(Gate, ADeniedOriginIsRefusedFromThenOnWithoutAsking) {
     AllowedOrigins list(path_);
     OriginGate gate(list, answering(PromptAnswer::Deny));

@@ -11,6 +11,7 @@
 #include "MethodConverter.h"
 #include "NativeMessageFrame.h"
 #include "RecordingErrorBox.h"
+#include "api/TokenProbe.h"
 #include "token/Pkcs11Session.h"
 
 #include <gtest/gtest.h>
@@ -225,6 +226,116 @@ TEST_F(Dispatcher, AnswersTheBrowserCannotTakeBecomeErrors) {
               std::string::npos);
     // Script undefined: an answer without a result.
     EXPECT_EQ(call("nothing", json::array()), (json{{"id", 1}}));
+}
+
+TEST_F(Dispatcher, StatusTellsTheHostsVersionAndTheTokenOnlyToAnAllowedOrigin) {
+    int probes = 0;
+    dispatcher_->setStatusSource("9.8.7", [&probes](const RequestDispatcher::RootSource& root) {
+        ++probes;
+        EXPECT_TRUE(root());
+        FB::VariantMap found;
+        found["module"] = std::string("loaded");
+        found["token"] = std::string("present");
+        return found;
+    });
+    const auto status = [this](const std::string& origin) {
+        return answer(json{{"id", 5}, {"origin", origin}, {"query", "status"}}.dump());
+    };
+    const std::string refused = "The page origin https://evil.example is not allowed to use the token";
+    struct Case {
+        std::string origin;
+        json result;
+    };
+    const std::vector<Case> cases = {
+        {"https://new.example", {{"host", "9.8.7"}, {"origin", "not-asked"}}},
+        {kDeniedOrigin, {{"host", "9.8.7"}, {"origin", "refused"}, {"reason", refused}}},
+        {kOrigin, {{"host", "9.8.7"}, {"origin", "allowed"}, {"module", "loaded"}, {"token", "present"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.origin);
+        EXPECT_EQ(status(c.origin), (json{{"id", 5}, {"result", c.result}}));
+    }
+    const json insecure = status("http://evil.example");
+    EXPECT_EQ(insecure["result"]["origin"], "refused");
+    EXPECT_NE(insecure["result"]["reason"].get<std::string>().find("is not a secure origin"), std::string::npos);
+    // Nobody was asked; only the allowed origin reached the token probe and the root object.
+    EXPECT_EQ(prompts_, 0);
+    EXPECT_EQ(probes, 1);
+    EXPECT_EQ(rootsMade_, 1);
+    // The unasked origin is still unasked: its first call puts the question.
+    EXPECT_TRUE(answer(json{{"id", 6}, {"origin", "https://new.example"}, {"method", "get_version"}}.dump())
+                    .contains("error"));
+    EXPECT_EQ(prompts_, 1);
+}
+
+TEST_F(Dispatcher, StatusQueriesThatCannotBeAnsweredGetAClearError) {
+    for (const char* request : {R"({"id":1,"origin":"https://bank.example","query":"status","method":"get_version"})",
+                                R"({"id":1,"origin":"https://bank.example","query":"status","get":"version"})",
+                                R"({"id":1,"origin":"https://bank.example","query":"tokens"})",
+                                R"({"id":1,"origin":"https://bank.example","query":7})"}) {
+        SCOPED_TRACE(request);
+        const json reply = answer(request);
+        EXPECT_EQ(reply["id"], 1);
+        EXPECT_TRUE(reply.contains("error")) << reply;
+    }
+    EXPECT_EQ(rootsMade_, 0);
+    EXPECT_EQ(call("get_version", json::array()), (json{{"id", 1}, {"result", "1.1"}}));
+}
+
+TEST_F(Dispatcher, TheTokenProbeShowsNoBoxAndTellsWhatTheModuleDid) {
+    // No module is loaded here (-51): the probe says so and shows nothing.
+    dispatcher_->setStatusSource("1.1.0", probeTokenQuietly);
+    const json reply = answer(json{{"id", 1}, {"origin", kOrigin}, {"query", "status"}}.dump());
+    EXPECT_EQ(reply, (json{{"id", 1},
+                           {"result", {{"host", "1.1.0"}, {"origin", "allowed"}, {"module", "failed"},
+                                       {"moduleStatus", -51}}}}));
+    EXPECT_TRUE(boxes_.boxes().empty());
+}
+
+TEST(TokenProbe, KeepsTheBoxesOfAFailingModuleAndTellsTheirText) {
+    test::RecordingErrorBox shown;
+    class Failing : public FB::JSAPIAuto {
+    public:
+        Failing() { registerMethod("olvIsTokenPresentAndOK", FB::make_method(this, &Failing::present)); }
+        FB::variant present() {
+            showMessageBox("Error loading pkcs11 library 0x0000007E", "Error");
+            return FB::variant(static_cast<long>(p11status::kModuleNotLoaded));
+        }
+    };
+    class Answering : public FB::JSAPIAuto {
+    public:
+        explicit Answering(FB::variant value) : value_(std::move(value)) {
+            registerMethod("olvIsTokenPresentAndOK", FB::make_method(this, &Answering::present));
+        }
+        FB::variant present() { return value_; }
+
+    private:
+        FB::variant value_;
+    };
+    const FB::VariantMap failed = probeTokenQuietly([] { return std::make_shared<Failing>(); });
+    EXPECT_EQ(variantToJson(FB::variant(failed)),
+              (json{{"module", "failed"}, {"moduleError", "Error loading pkcs11 library 0x0000007E"},
+                    {"moduleStatus", -51}}));
+    EXPECT_TRUE(shown.boxes().empty());
+    // After the probe the person's boxes are shown again.
+    showMessageBox("later", "Error");
+    EXPECT_EQ(shown.boxes().size(), 1u);
+
+    struct Case {
+        FB::variant answer;
+        json found;
+    };
+    const std::vector<Case> cases = {
+        {FB::variant(true), {{"module", "loaded"}, {"token", "present"}}},
+        {FB::variant(-1L), {{"module", "loaded"}, {"token", "absent"}}},
+        {FB::variant(-50L), {{"module", "failed"}, {"moduleStatus", -50}}},
+        {FB::variant(-85L), {{"module", "loaded"}, {"token", "failed"}, {"tokenStatus", -85}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(variantToJson(c.answer).dump());
+        const FB::VariantMap found = probeTokenQuietly([&c] { return std::make_shared<Answering>(c.answer); });
+        EXPECT_EQ(variantToJson(FB::variant(found)), c.found);
+    }
 }
 
 TEST(DispatcherRefusal, HasNoId) {

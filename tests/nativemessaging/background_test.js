@@ -25,6 +25,7 @@ function worker() {
   browser.chrome = {
     runtime: {
       onConnect,
+      getManifest: () => ({ version: '1.1.0' }),
       get lastError() { return browser.lastError; },
       connectNative(name) {
         const port = { name, sent: [], onMessage: event(), onDisconnect: event(), disconnected: false };
@@ -144,4 +145,42 @@ test('the reason the host went away comes from the port (Firefox) or lastError (
     browser.lastError = undefined;
     assert.deepStrictEqual(page.answers, [{ id: 1, error: expected }, { id: 2, error: expected }], name);
   }
+});
+
+test('a status request is answered with the versions and what the host found, whatever the host does', () => {
+  const browser = worker();
+  const page = browser.connectPage({ origin: 'https://bank.example' });
+  page.send({ id: 1, query: 'status' });
+  page.send({ id: 2, query: 'status' });
+  page.send({ id: 3, query: 'status' });
+  page.send({ id: 4, method: 'get_version', args: [] });
+  const host = browser.natives[0];
+  assert.deepStrictEqual(host.sent.map((m) => [m.query, m.origin]),
+    [['status', 'https://bank.example'], ['status', 'https://bank.example'], ['status', 'https://bank.example'],
+      [undefined, 'https://bank.example']]);
+  host.onMessage.fire({ id: host.sent[0].id, result: { host: '1.1.0', origin: 'allowed', module: 'loaded', token: 'absent', other: 1 } });
+  // A host of an older version does not know the query.
+  host.onMessage.fire({ id: host.sent[1].id, error: 'The request names neither a method nor a property, or both' });
+  browser.lastError = { message: 'Native host has exited.' };
+  host.onDisconnect.fire(host);
+  assert.deepStrictEqual(page.answers, [
+    { id: 1, result: { extension: '1.1.0', host: '1.1.0', origin: 'allowed', module: 'loaded', token: 'absent' } },
+    { id: 2, result: { extension: '1.1.0', hostRefused: 'The request names neither a method nor a property, or both' } },
+    { id: 3, result: { extension: '1.1.0', hostError: 'Native host has exited.' } },
+    { id: 4, error: 'The orvanta host is not available: Native host has exited.' },
+  ]);
+});
+
+test('a status request of a page without an origin of its own starts no host', () => {
+  const browser = worker();
+  const page = browser.connectPage({ origin: 'null', url: 'https://bank.example/frame.html' });
+  page.send({ id: 1, query: 'status' });
+  page.send({ id: 2, query: 'status', method: 'olvSign' });
+  page.send({ id: 3, query: 'tokens' });
+  assert.strictEqual(browser.natives.length, 0);
+  assert.deepStrictEqual(page.answers, [
+    { id: 1, result: { extension: '1.1.0', origin: 'refused', reason: 'This page has no origin of its own (a sandboxed document or a local file): it cannot use the token' } },
+    { id: 2, error: 'Malformed request' },
+    { id: 3, error: 'Malformed request' },
+  ]);
 });

@@ -103,6 +103,32 @@ def process_ended(pid):
         return True
 
 
+def prepare_host(folder):
+    """orvanta-host copied into folder/host with the vendor module's stand-in and the olvgui
+    companion double (which gives the token's user PIN) beside it: the host looks for both in
+    its own folder."""
+    host_dir = os.path.join(folder, "host")
+    os.makedirs(host_dir)
+    host = os.path.join(host_dir, "orvanta-host")
+    shutil.copy2(args.host, host)
+    os.symlink(args.standin, os.path.join(host_dir, "olpkcs11xsg.so"))
+    os.symlink(os.path.join(args.companion_dir, "olvgui.so"), os.path.join(host_dir, "olvgui.so"))
+    return host
+
+
+def make_token(folder, env):
+    """A fresh SoftHSM token in folder/tokens; returns its configuration file."""
+    tokens = os.path.join(folder, "tokens")
+    os.makedirs(tokens)
+    conf = os.path.join(folder, "softhsm2.conf")
+    with open(conf, "w") as f:
+        f.write("directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n" % tokens)
+    subprocess.run([os.path.join(args.softhsm, "bin", "softhsm2-util"), "--init-token", "--free",
+                    "--label", "orvanta test", "--so-pin", "87654321", "--pin", "123456"],
+                   env=dict(env, SOFTHSM2_CONF=conf), check=True, stdout=subprocess.DEVNULL, timeout=60)
+    return conf
+
+
 class Suite:
     """Mixed into a unittest.TestCase by each browser's driver, which provides:
 
@@ -127,26 +153,9 @@ class Suite:
         cls.folder = tempfile.mkdtemp(prefix="orvanta-%s-" % cls.NAME)
         folder = cls.folder
         cls.config = os.path.join(folder, "config")
-        host_dir = os.path.join(folder, "host")
-        os.makedirs(host_dir)
-        # The host loads the vendor module from its own folder.
-        cls.host = os.path.join(host_dir, "orvanta-host")
-        shutil.copy2(args.host, cls.host)
-        os.symlink(args.standin, os.path.join(host_dir, "olpkcs11xsg.so"))
-        # The companion double answers the PIN prompts with the token's user PIN; the host
-        # looks for it in its own folder too.
-        os.symlink(os.path.join(args.companion_dir, "olvgui.so"), os.path.join(host_dir, "olvgui.so"))
-
-        # A fresh SoftHSM token.
-        tokens = os.path.join(folder, "tokens")
-        os.makedirs(tokens)
-        cls.softhsm_conf = os.path.join(folder, "softhsm2.conf")
-        with open(cls.softhsm_conf, "w") as f:
-            f.write("directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n" % tokens)
+        cls.host = prepare_host(folder)
+        cls.softhsm_conf = make_token(folder, os.environ)
         env = dict(os.environ, SOFTHSM2_CONF=cls.softhsm_conf, XDG_CONFIG_HOME=cls.config, HOME=folder)
-        subprocess.run([os.path.join(args.softhsm, "bin", "softhsm2-util"), "--init-token", "--free",
-                        "--label", "orvanta test", "--so-pin", "87654321", "--pin", "123456"],
-                       env=env, check=True, stdout=subprocess.DEVNULL, timeout=60)
 
         # The host installs itself where the browser looks, as a person would install it.
         cls.install_output = subprocess.run([cls.host, "--install", "--browser", cls.NAME, "--user"], env=env,

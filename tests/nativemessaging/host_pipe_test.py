@@ -5,7 +5,8 @@ or not a JSON object, unknown methods and wrong argument types. Every message ge
 answer and the host goes on; input that breaks off ends the process cleanly; nothing
 crashes it.
 
-usage: host_pipe_test.py HOST [--module FILE] [--token-status N] [--runner PROGRAM [ARG...]]
+usage: host_pipe_test.py HOST --product-version X.Y.Z [--module FILE] [--token-status N]
+                          [--runner PROGRAM [ARG...]]
 HOST is copied into a temporary folder with the token module (if any) beside it, where
 the host looks for it. --runner runs it (tools/wine-run for the Windows build).
 """
@@ -244,6 +245,29 @@ class HostOverPipe(unittest.TestCase):
                 host.dispose()
         finally:
             shutil.rmtree(folder, ignore_errors=True)
+
+    def test_status_tells_the_version_and_the_token_only_to_an_allowed_origin(self):
+        def status(id_, origin):
+            return self.host.ask(json.dumps({"id": id_, "origin": origin, "query": "status"}).encode())
+
+        self.assertEqual(status(1, "https://new.example"),
+                         {"id": 1, "result": {"host": args.product_version, "origin": "not-asked"}})
+        self.assertEqual(status(2, DENIED), {"id": 2, "result": {
+            "host": args.product_version, "origin": "refused",
+            "reason": "The page origin %s is not allowed to use the token" % DENIED}})
+        allowed = status(3, ORIGIN)["result"]
+        self.assertEqual((allowed["host"], allowed["origin"]), (args.product_version, "allowed"))
+        if args.token_status == -1:
+            self.assertEqual((allowed["module"], allowed["token"]), ("loaded", "absent"), allowed)
+        else:
+            # No module beside the host: its failure is told, and no box waits for a person
+            # (without a pinentry a box's text would go to standard error).
+            self.assertEqual(allowed["module"], "failed", allowed)
+            self.assertTrue(allowed["moduleError"].startswith("Error loading pkcs11 library 0x"), allowed)
+            self.assertNotIn("Error loading pkcs11 library", self.host.errors())
+        self.assertEqual(self.host.ask(request(4, "olvIsTokenPresentAndOK", [])),
+                         {"id": 4, "result": args.token_status})
+        self.assertWorks()
 
     def test_a_port_closed_at_once_ends_the_host_cleanly(self):
         self.assertEqual(self.host.close(), (0, b""))
@@ -515,6 +539,7 @@ def main():
     parser.add_argument("--module")
     parser.add_argument("--chatty-module")
     parser.add_argument("--token-status", type=int, default=-51)
+    parser.add_argument("--product-version", required=True)
     parser.add_argument("--runner", nargs="+")
     args, rest = parser.parse_known_args()
     args.host = os.path.abspath(args.host)

@@ -18,6 +18,10 @@ function pageOrigin(sender) {
   return origin;
 }
 
+// The extension's own version: a status answer carries it beside the host's, so the page can
+// tell a host of another version.
+const EXTENSION_VERSION = chrome.runtime.getManifest().version;
+
 const OPAQUE_ORIGIN_ERROR = 'This page has no origin of its own (a sandboxed document or a local file): ' +
   'it cannot use the token';
 
@@ -41,6 +45,8 @@ function findBadText(value, depth) {
 function isRequest(request) {
   if (!request || typeof request !== 'object' || !Number.isSafeInteger(request.id))
     return false;
+  if (request.query !== undefined)
+    return request.query === 'status' && request.method === undefined && request.get === undefined;
   if (typeof request.method === 'string')
     return request.args === undefined || Array.isArray(request.args);
   return typeof request.get === 'string';
@@ -50,7 +56,9 @@ chrome.runtime.onConnect.addListener((pagePort) => {
   if (pagePort.name !== 'orvanta-page')
     return;
   const origin = pageOrigin(pagePort.sender);
-  const pending = new Map();  // host request id -> the page's id, in the order sent
+  // host request id -> {pageId, status}, in the order sent. A status request is answered
+  // with what was found even when the host cannot be reached: that is its answer.
+  const pending = new Map();
   let nativePort = null;
   let nextId = 1;
   let pageGone = false;
@@ -60,10 +68,30 @@ chrome.runtime.onConnect.addListener((pagePort) => {
       pagePort.postMessage(answer);
   }
 
-  function failAll(message) {
-    for (const pageId of pending.values())
-      answerPage({ id: pageId, error: message });
+  function failAll(message, hostError) {
+    for (const call of pending.values()) {
+      if (call.status)
+        answerPage({ id: call.pageId, result: { extension: EXTENSION_VERSION, hostError } });
+      else
+        answerPage({ id: call.pageId, error: message });
+    }
     pending.clear();
+  }
+
+  function answerStatus(pageId, answer) {
+    const result = { extension: EXTENSION_VERSION };
+    if (Object.prototype.hasOwnProperty.call(answer, 'error')) {
+      // A host that does not know the query is of an older version than this extension.
+      result.hostRefused = String(answer.error);
+    } else if (answer.result && typeof answer.result === 'object') {
+      for (const key of ['host', 'origin', 'reason', 'module', 'moduleError', 'moduleStatus', 'token',
+                         'tokenStatus', 'tokenError'])
+        if (Object.prototype.hasOwnProperty.call(answer.result, key))
+          result[key] = answer.result[key];
+    } else {
+      result.hostRefused = 'The orvanta host sent a status that is not an object';
+    }
+    answerPage({ id: pageId, result });
   }
 
   function connectHost() {
@@ -81,9 +109,13 @@ chrome.runtime.onConnect.addListener((pagePort) => {
         if (!Object.prototype.hasOwnProperty.call(answer, 'error'))
           answer = { error: 'The orvanta host sent an answer that matches no call' };
       }
-      const pageId = pending.get(hostId);
+      const call = pending.get(hostId);
       pending.delete(hostId);
-      const toPage = { id: pageId };
+      if (call.status) {
+        answerStatus(call.pageId, answer);
+        return;
+      }
+      const toPage = { id: call.pageId };
       if (Object.prototype.hasOwnProperty.call(answer, 'error'))
         toPage.error = String(answer.error);
       else if (Object.prototype.hasOwnProperty.call(answer, 'result'))
@@ -95,7 +127,7 @@ chrome.runtime.onConnect.addListener((pagePort) => {
       const error = (port && port.error) || chrome.runtime.lastError;
       const reason = error && error.message ? error.message : 'it closed the connection';
       nativePort = null;
-      failAll('The orvanta host is not available: ' + reason);
+      failAll('The orvanta host is not available: ' + reason, reason);
     });
   }
 
@@ -105,18 +137,24 @@ chrome.runtime.onConnect.addListener((pagePort) => {
         answerPage({ id: request.id, error: 'Malformed request' });
       return;
     }
+    const isStatus = request.query === 'status';
     if (origin === null) {
-      answerPage({ id: request.id, error: OPAQUE_ORIGIN_ERROR });
+      if (isStatus)
+        answerPage({ id: request.id, result: { extension: EXTENSION_VERSION, origin: 'refused', reason: OPAQUE_ORIGIN_ERROR } });
+      else
+        answerPage({ id: request.id, error: OPAQUE_ORIGIN_ERROR });
       return;
     }
-    const badText = findBadText(request.method !== undefined ? request.args : request.get, 0) ||
+    const badText = isStatus ? null : findBadText(request.method !== undefined ? request.args : request.get, 0) ||
       findBadText(request.method, 0);
     if (badText) {
       answerPage({ id: request.id, error: badText });
       return;
     }
     const message = { origin };
-    if (typeof request.method === 'string') {
+    if (isStatus) {
+      message.query = 'status';
+    } else if (typeof request.method === 'string') {
       message.method = request.method;
       message.args = request.args || [];
     } else {
@@ -135,14 +173,17 @@ chrome.runtime.onConnect.addListener((pagePort) => {
     }
     const hostId = nextId++;
     message.id = hostId;
-    pending.set(hostId, request.id);
+    pending.set(hostId, { pageId: request.id, status: isStatus });
     if (!nativePort)
       connectHost();
     try {
       nativePort.postMessage(message);
     } catch (e) {
       pending.delete(hostId);
-      answerPage({ id: request.id, error: 'The orvanta host is not available: ' + e.message });
+      if (isStatus)
+        answerPage({ id: request.id, result: { extension: EXTENSION_VERSION, hostError: e.message } });
+      else
+        answerPage({ id: request.id, error: 'The orvanta host is not available: ' + e.message });
     }
   });
 

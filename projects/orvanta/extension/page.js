@@ -53,6 +53,10 @@
   for (const name of METHODS)
     api[name] = (...args) => send({ method: name, args });
   Object.defineProperty(api, 'version', { get: () => send({ get: 'version' }), enumerable: true });
+  // How this installation stands for the page, without a prompt or a token call: the
+  // extension's and the host's versions, the origin's standing, and for an allowed origin the
+  // module and the token. orvanta.js reads it into one of its states.
+  api.status = () => send({ query: 'status' });
   Object.freeze(api);
   Object.defineProperty(window, 'orvanta', { value: api, enumerable: false, writable: false, configurable: false });
 

@@ -10,7 +10,9 @@
 #include "NativeMessagingBrowserHost.h"
 #include "NativeMessagingPlugin.h"
 #include "OriginGate.h"
+#include "ProductVersion.h"
 #include "RequestDispatcher.h"
+#include "api/TokenProbe.h"
 #include "consent/PageConsent.h"
 #include "pin/PinEntry.h"
 
@@ -54,6 +56,8 @@ int serve() {
                 return plugin->getRootJSAPI();
             },
             orv::processOriginGate(), [](const std::string& origin) { orv::setPinRequestOrigin(origin); });
+        // The extension compares this with its own version: both come from one build.
+        dispatcher.setStatusSource(ORV_PRODUCT_VERSION, orv::probeTokenQuietly);
         status = nm::serveConnection(std::cin, protocol, dispatcher, std::cerr,
                                      [&host] { host->runPendingCalls(); });
         if (plugin)
