@@ -271,7 +271,7 @@ def qtwebkit_check(build):
     browser = None
     try:
         url = session.origin + "/index.html"
-        command = ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24", sys.executable, demo.__file__,
+        command = ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24", "/usr/bin/python3", demo.__file__,
                    "--qtwebkit-child", url, os.path.join(folder, "page.png"), "0", str(PAGE_LIMIT)]
         print("QtWebKit, no plug-in path variable; page %s" % url, flush=True)
         browser = subprocess.Popen(command, env=session.env(), start_new_session=True)
