@@ -397,6 +397,7 @@ def main():
         version = json.load(f)["version"]
     older = older_version(version)
     work = tempfile.mkdtemp(prefix="orvanta-deb-test-")
+    baseline, shared = {}, []
     try:
         # Build both first: the build names the files it made and keeps only its own.
         old_deb = build_package(older)
@@ -450,6 +451,11 @@ def main():
         expect_gone(files, baseline, "after the final purge", shared)
     finally:
         purge_quietly()
+        # Folders that were there before (empty, nobody's) are put back as they were.
+        for p in shared:
+            if not os.path.lexists(p):
+                os.mkdir(p)
+                os.chmod(p, baseline[p][1] & 0o7777)
         shutil.rmtree(work, ignore_errors=True)
     if failures:
         print("deb_test: FAILED: %d check(s)" % len(failures))
