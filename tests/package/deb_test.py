@@ -173,6 +173,18 @@ def build_package(version=None):
     return result.stdout.strip().splitlines()[-1]
 
 
+def other_key_is_refused(work):
+    """A key whose public half is not the manifest's would give the packed extension another
+    id, one the host's manifests do not allow: the build must stop before packing."""
+    key = os.path.join(work, "other-key.pem")
+    subprocess.run(["openssl", "genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048",
+                    "-out", key], check=True, capture_output=True)
+    result = run("bash", os.path.join(TOP, "tools", "package"), "deb",
+                 env=dict(os.environ, ORVANTA_EXTENSION_KEY=key), capture_output=True, text=True)
+    print(result.stderr.rstrip())
+    return result.returncode != 0 and "is not the one whose public half" in result.stderr
+
+
 def lintian(deb):
     result = run("lintian", "--fail-on", "error", "--info", deb, stdout=subprocess.PIPE,
                  stderr=subprocess.STDOUT, text=True)
@@ -395,6 +407,7 @@ def main():
     work = tempfile.mkdtemp(prefix="orvanta-deb-test-")
     baseline, shared = {}, []
     try:
+        check(other_key_is_refused(work), "a packing key that does not give the extension's id is refused")
         # Build both first: the build names the files it made and keeps only its own.
         old_deb = build_package(older)
         if not check(old_deb is not None, "the package of the older build %s is built" % older):
