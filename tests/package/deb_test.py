@@ -424,12 +424,11 @@ def main():
         if not check(apt("install", "--no-install-recommends", deb), "apt installs " + os.path.basename(deb)):
             return 1
         files = package_files()
+        shared = empty_unowned_folders(files, baseline)
         expect_layout()
         check(qtwebkit_check(build), "QtWebKit: the installed plug-in passes the page's steps")
         check(chromium_check(build, os.path.join(work, "fresh-profile"), version),
               "Chromium: the installed extension and host pass the page's steps")
-
-        shared = empty_unowned_folders(files, baseline)
 
         check(apt("remove", "orvanta"), "apt removes the package")
         # The package has no configuration files: removing it leaves nothing to purge.
