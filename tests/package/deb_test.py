@@ -369,6 +369,11 @@ def expect_layout():
         external = json.load(f)
     check(os.path.isfile(external.get("external_crx", "")), "Chromium's entry for %s names the packed extension" % ext)
     check(not os.path.exists(os.path.join(LIB, "olpkcs11xsg.so")), "the package brings no vendor module")
+    # Built with Debian's flags, the plug-in must still export the NPAPI entry points only.
+    symbols = run("/usr/bin/python3", os.path.join(TOP, "tools", "check-so-symbols"), LIB + "/nporvanta.so",
+                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    print(symbols.stdout.rstrip())
+    check(symbols.returncode == 0, "the installed plug-in's exports and libraries")
     leaked = [p for p in package_files() if p.endswith(".pem") or "/home/" in p or p.startswith("/root")]
     check(not leaked, "no packing key and nothing in a home folder among the package's files %s" % leaked)
 
