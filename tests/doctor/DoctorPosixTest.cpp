@@ -236,7 +236,7 @@ const Breakage kBreakages[] = {
              m["allowed_origins"] = {"chrome-extension://aaaabbbbccccddddeeeeffffgggghhhh/"};
          });
      },
-     "manifest.chromium.user", "does not allow the extension iionocjbbimfliahadadglokomgaedfo",
+     "manifest.chromium.user", "does not allow the extension edadiocalphgbgnlpfafmgfgcgooomgb",
      "--install --browser chromium"},
     {"FirefoxManifestAllowsAnotherAddon",
      [](Doctor& d) {

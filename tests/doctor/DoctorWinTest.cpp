@@ -203,7 +203,7 @@ const Breakage kBreakages[] = {
              m["allowed_origins"] = {"chrome-extension://aaaabbbbccccddddeeeeffffgggghhhh/"};
          });
      },
-     "manifest.chromium.user", "does not allow the extension iionocjbbimfliahadadglokomgaedfo", "--install"},
+     "manifest.chromium.user", "does not allow the extension edadiocalphgbgnlpfafmgfgcgooomgb", "--install"},
     {"BrokenKeyInMachines32BitView",
      [](DoctorWin& d) {
          const fs::path other = as(d).top_ / L"machine.json";

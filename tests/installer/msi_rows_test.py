@@ -126,7 +126,7 @@ class Rows(unittest.TestCase):
                                             capture_output=True, text=True, timeout=30, check=True).stdout)
         self.assertEqual((chromium["name"], chromium["path"], chromium["type"]),
                          ("pelorima.orvanta", "orvanta-host.exe", "stdio"))
-        self.assertEqual(chromium["allowed_origins"], ["chrome-extension://iionocjbbimfliahadadglokomgaedfo/"])
+        self.assertEqual(chromium["allowed_origins"], ["chrome-extension://edadiocalphgbgnlpfafmgfgcgooomgb/"])
         self.assertEqual(firefox["allowed_extensions"], ["orvanta@pelorima"])
 
 

@@ -11,6 +11,8 @@ HOST is copied into a temporary folder with the token module (if any) beside it,
 the host looks for it. --runner runs it (tools/wine-run for the Windows build).
 """
 import argparse
+import base64
+import hashlib
 import json
 import os
 import pty
@@ -30,6 +32,19 @@ LIMIT = 1024 * 1024
 TIMEOUT = 60
 
 args = None
+
+
+def extension_id():
+    """The id Chromium gives the extension: from the public key its manifest carries (the
+    first 128 bits of the key's SHA-256, each hex digit written as a letter a..p)."""
+    manifest = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "projects",
+                            "orvanta", "extension", "manifest.json")
+    with open(manifest) as f:
+        key = base64.b64decode(json.load(f)["key"])
+    return "".join(chr(ord("a") + int(c, 16)) for c in hashlib.sha256(key).hexdigest()[:32])
+
+
+CHROMIUM_ORIGIN = "chrome-extension://%s/" % extension_id()
 
 
 def frame(body):
@@ -469,7 +484,7 @@ class HostInstall(unittest.TestCase):
             if browser == "firefox":
                 self.assertEqual(manifest["allowed_extensions"], ["orvanta@pelorima"])
             else:
-                self.assertEqual(manifest["allowed_origins"], ["chrome-extension://iionocjbbimfliahadadglokomgaedfo/"])
+                self.assertEqual(manifest["allowed_origins"], [CHROMIUM_ORIGIN])
         result = self.run_host("--uninstall", "--browser", "chrome")
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertFalse(os.path.exists(os.path.join(places["chrome"], "pelorima.orvanta.json")))
@@ -516,7 +531,7 @@ class HostInstall(unittest.TestCase):
         manifest_file = os.path.join(os.path.dirname(self.executable), "pelorima.orvanta.json")
         manifest = self.manifest(manifest_file)
         self.assertTrue(manifest["path"].lower().endswith("\\orvanta-host.exe"), manifest["path"])
-        self.assertEqual(manifest["allowed_origins"], ["chrome-extension://iionocjbbimfliahadadglokomgaedfo/"])
+        self.assertEqual(manifest["allowed_origins"], [CHROMIUM_ORIGIN])
         value = self.registry_value(key)
         self.assertIsNotNone(value, "no registry key")
         self.assertIn("pelorima.orvanta.json", value)

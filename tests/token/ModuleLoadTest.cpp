@@ -207,6 +207,36 @@ TEST_F(ModuleLoad, VendorModuleIsLookedForBesideThePluginModule) {
     EXPECT_TRUE(boxes_.boxes().empty());
 }
 
+TEST_F(ModuleLoad, PluginLoadedThroughALinkFindsTheVendorModuleBesideItsRealFile) {
+    // The plug-in file in one folder, a browser's plug-in folder holding only a link to it:
+    // the vendor module is taken from beside the file, never from beside the link.
+    const std::string real = folder() + "/lib/orvanta/";
+    const std::string links = folder() + "/plugins/";
+    fs::create_directories(real);
+    fs::create_directories(links);
+    fs::copy_file(ORV_PLUGIN_DOUBLE_PATH, real + moduleFileName("nporvanta"));
+    fs::create_symlink(real + moduleFileName("nporvanta"), links + moduleFileName("nporvanta"));
+    fs::create_symlink(Standin::modulePath(), real + moduleFileName("olpkcs11xsg"));
+    // Beside the link sits a module without C_GetFunctionList, which would be refused.
+    fs::copy_file(ORV_PLUGIN_DOUBLE_PATH, links + moduleFileName("olpkcs11xsg"));
+
+    void* plugin = dlopen((links + moduleFileName("nporvanta")).c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(plugin, nullptr) << dlerror();
+    doubles_.push_back(plugin);
+    ASSERT_EQ(loadedModulePath(moduleFileName("nporvanta")), links + moduleFileName("nporvanta"));
+
+    std::string path;
+    bool truncated = true;
+    ownModulePath(moduleFileName("nporvanta"), path, truncated);
+    EXPECT_EQ(path, real + moduleFileName("nporvanta"));
+    EXPECT_FALSE(truncated);
+
+    EXPECT_EQ(load(*a_), 0);
+    EXPECT_EQ(standin().callsOf("C_Initialize"), 1u);
+    EXPECT_TRUE(boxes_.boxes().empty());
+    EXPECT_EQ(findLoadedModule(links + moduleFileName("olpkcs11xsg")), nullptr);
+}
+
 TEST_F(ModuleLoad, PluginModuleNamedOtherwiseFallsBackToTheExecutablesFolder) {
     // Loaded, but not under the plug-in's file name: the lookup does not find it, and the
     // vendor module comes from the test executable's folder, where the stand-in lives.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace orv {
@@ -94,8 +95,15 @@ std::string loadedModulePath(const std::string& fileName) {
 
 std::size_t ownModulePath(const std::string& fileName, std::string& path, bool& truncated) {
     const std::size_t asked = kModulePathCapacity - 1;
-    const std::string loaded = loadedPathOf(fileName);
+    std::string loaded = loadedPathOf(fileName);
     if (!loaded.empty()) {
+        // A browser may load the plug-in through a link in its own plug-in folder (a
+        // package links /usr/lib/mozilla/plugins/ to the one installed copy); the modules
+        // that go with it live beside the file itself, so the folder counted is the real one.
+        if (char* real = realpath(loaded.c_str(), nullptr)) {
+            loaded = real;
+            std::free(real);
+        }
         truncated = loaded.size() > asked;
         path = loaded.substr(0, asked);
         return path.size();

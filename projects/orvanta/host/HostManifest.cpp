@@ -5,7 +5,7 @@
 namespace orv { namespace host {
 
 const char* const kHostName = "pelorima.orvanta";
-const char* const kChromiumExtensionId = "iionocjbbimfliahadadglokomgaedfo";
+const char* const kChromiumExtensionId = "edadiocalphgbgnlpfafmgfgcgooomgb";
 const char* const kFirefoxExtensionId = "orvanta@pelorima";
 
 const char* browserName(Browser browser) {
