@@ -90,10 +90,14 @@ class Verdict:
         return {"checks": checks, "ok": self.ok}
 
 
+# The page includes the page library as a site would, from its own server: every server of
+# the demonstration page answers /orvanta.js with this file.
+PAGE_LIBRARY = os.path.join(TOP, "projects", "orvanta", "pagelib", "orvanta.js")
+
+
 def serve(verdict, extra_handlers=None):
     page_dir = os.path.join(TOP, "tools", "demo-page")
-    # The page includes the page library as a site would, from its own server.
-    library = os.path.join(TOP, "projects", "orvanta", "pagelib", "orvanta.js")
+    library = PAGE_LIBRARY
 
     class Handler(http.server.SimpleHTTPRequestHandler):
         def __init__(self, *a, **kw):

@@ -217,6 +217,11 @@ class Session:
             def __init__(self, *a, **kw):
                 super().__init__(*a, directory=page_dir, **kw)
 
+            def translate_path(self, path):
+                if path.split("?", 1)[0] == "/orvanta.js":
+                    return demo.PAGE_LIBRARY
+                return super().translate_path(path)
+
             def do_GET(self):
                 if self.path == "/wait.html":
                     # Chromium puts an extension's scripts only into pages opened after it
