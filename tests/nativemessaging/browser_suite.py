@@ -129,6 +129,14 @@ def make_token(folder, env):
     return conf
 
 
+def remove_test_folder(folder):
+    """A run's temporary folder goes, unless ORVANTA_KEEP_TEST_FOLDER asks to look at it."""
+    if os.environ.get("ORVANTA_KEEP_TEST_FOLDER"):
+        print("kept", folder)
+    else:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 class Suite:
     """Mixed into a unittest.TestCase by each browser's driver, which provides:
 
@@ -207,10 +215,7 @@ class Suite:
         cls.browser_log.close()
         cls.server.shutdown()
         cls.server.server_close()
-        if os.environ.get("ORVANTA_KEEP_TEST_FOLDER"):
-            print("kept", cls.folder)
-        else:
-            shutil.rmtree(cls.folder, ignore_errors=True)
+        remove_test_folder(cls.folder)
 
     def browser_output(self, name=None):
         path = os.path.join(self.folder, (name or self.NAME) + ".log")

@@ -70,10 +70,7 @@ class StatusInChromium(unittest.TestCase):
     def tearDownClass(cls):
         cls.server.shutdown()
         cls.server.server_close()
-        if os.environ.get("ORVANTA_KEEP_TEST_FOLDER"):
-            print("kept", cls.folder)
-        else:
-            shutil.rmtree(cls.folder, ignore_errors=True)
+        harness.remove_test_folder(cls.folder)
 
     def status(self, name, origin=None, host_manifest=True, extension=None):
         """The state a status page of `origin` posts in a fresh profile (with the host's
